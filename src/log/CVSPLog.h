@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+// A system log file and a data log file, each opened under a name prefix and rotated past 5 MiB.
+// Writes from several threads never interleave within one log.
+class CVSPLog {
+public:
+    // Directions of DumpData.
+    static constexpr int VSP_TO_TCP = 0;
+    static constexpr int TCP_TO_VSP = 1;
+
+    // Logs go to <folder>; by default the user's documents folder plus "Tolvex".
+    CVSPLog();
+    explicit CVSPLog(std::filesystem::path folder);
+    CVSPLog(const CVSPLog&) = delete;
+    CVSPLog& operator=(const CVSPLog&) = delete;
+    ~CVSPLog();
+
+    // 0, or an errno value.
+    int OpenSystemLog(const std::string& prefix);
+    int OpenDataLog(const std::string& prefix);
+    void CloseSystemLog();
+    void CloseDataLog();
+    bool IsSystemLogOpen() const;
+    bool IsDataLogOpen() const;
+
+    // -1 when the file is not open; otherwise 0 or the error of a failed rotation.
+    int WriteSystemText(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int WriteDataText(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int WriteSystemRaw(const void* data, std::size_t length);
+    int WriteDataRaw(const void* data, std::size_t length);
+    int DumpData(const void* data, std::size_t length, int direction);
+    int DumpDropped(const void* data, std::size_t length);
+
+    // Path of the open file, empty when closed (for the information window and tests).
+    std::filesystem::path SystemLogPath() const;
+    std::filesystem::path DataLogPath() const;
+
+    // The default log folder.
+    static std::filesystem::path DefaultFolder();
+};
