@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CPortLink.h"
+#include "TelnetProtocol.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,11 +17,11 @@ class CVsportax1;
 class CTelComEngine : public CTelnetReceiver {
 public:
     // Commands of SendComPortCommand.
-    static constexpr int SET_BAUDRATE = 1;
-    static constexpr int SET_DATASIZE = 2;
-    static constexpr int SET_PARITY = 3;
-    static constexpr int SET_STOPSIZE = 4;
-    static constexpr int SET_CONTROL = 5;
+    static constexpr int SET_BAUDRATE = telnet::COM_SET_BAUDRATE;
+    static constexpr int SET_DATASIZE = telnet::COM_SET_DATASIZE;
+    static constexpr int SET_PARITY = telnet::COM_SET_PARITY;
+    static constexpr int SET_STOPSIZE = telnet::COM_SET_STOPSIZE;
+    static constexpr int SET_CONTROL = telnet::COM_SET_CONTROL;
 
     // The longest subnegotiation kept: option, command and values.
     static constexpr int SUBNEGOTIATION_CAPACITY = 32;
@@ -56,21 +57,26 @@ private:
         Command,
         Subnegotiation,
         SubnegotiationIac,
-        DiscardSubnegotiation,
-        DiscardSubnegotiationIac
+        // An overlong subnegotiation is read to its end and thrown away, so its bytes never pass as data.
+        OverlongSubnegotiation,
+        OverlongSubnegotiationIac,
     };
 
+    // True while an application has the port open and the bytes can reach it.
+    bool Delivering() const;
     bool ReceiveFlowStopped(int handshake, int flowReplace) const;
-    // Delivers one data byte; false when the virtual port took nothing.
-    bool DeliverDataByte(unsigned char byte);
-    // Parses one byte in a state other than Data; false when the byte must stay unconsumed.
+    // Delivers one serial byte, or logs it as dropped when nobody has the port open; false when the
+    // virtual port took nothing.
+    bool DeliverByte(unsigned char byte);
+    // Parses one byte in the current state; false when it stays unconsumed.
     bool ParseByte(unsigned char byte);
+    void ParseAfterIac(unsigned char byte);
     void AppendSubnegotiation(unsigned char byte);
-    void HandleCommand(int verb, int option);
+    void HandleNegotiation(int verb, int option);
     void HandleSubnegotiation();
     void HandleComPortNotice();
     void ApplyModemState(unsigned char state);
-    void SendVerb(const char* name, int verb, int option);
+    void SendVerb(const char* verbName, unsigned char verb, int option);
     bool LogsData() const;
 
     CVsportax1* m_control = nullptr;
