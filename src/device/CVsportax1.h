@@ -43,8 +43,8 @@ public:
     virtual int SetRING(int level) = 0;
     virtual int GetBaudRate() = 0;
     virtual int GetDataBits() = 0;
-    virtual int GetParity() = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    virtual int GetStopBits() = 0; // 0 one, 1 one and a half, 2 two
+    virtual int GetParity() = 0;      // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    virtual int GetStopBits() = 0;    // 0 one, 1 one and a half, 2 two
     virtual int GetHandshake() = 0;   // bit 0x02 DTR handshake, 0x08 CTS handshake
     virtual int GetFlowReplace() = 0; // 0x01/0x02 XON/XOFF, 0x80 RTS handshake
     virtual int GetRTS() = 0;
@@ -53,4 +53,5 @@ public:
 };
 
 // The pseudo-terminal implementation: ports are links named after the port in `portDirectory`.
-std::unique_ptr<CVsportax1> MakePtyPort(int controlId, CVsportEvents& events, const std::string& portDirectory);
+std::unique_ptr<CVsportax1> MakePtyPort(int controlId, CVsportEvents& events,
+                                        const std::string& portDirectory);
