@@ -20,3 +20,25 @@ void CVSPDataBasic::CopyConfiguration(const CVSPDataBasic& other) {
     PeerPort = other.PeerPort;
     LocalPort = other.LocalPort;
 }
+
+std::string SerialSettingsText(bool opened, int strictBaudrate, int baudRate, int parity, int dataBits,
+                               int stopBits, int flowReplace) {
+    if (!opened)
+        return {};
+    static const char* const parityNames[] = {":NONE", ":ODD", ":EVEN", ":MARK", ":SPACE"};
+    static const char* const stopBitNames[] = {":1", ":1.5", ":2"};
+    std::string text = strictBaudrate != 0 ? "[E]" : "";
+    text += std::to_string(baudRate);
+    if (parity >= 0 && parity <= 4)
+        text += parityNames[parity];
+    text += ":" + std::to_string(dataBits);
+    if (stopBits >= 0 && stopBits <= 2)
+        text += stopBitNames[stopBits];
+    if (flowReplace & 0x03)
+        text += ":XONOFF";
+    else if (flowReplace & 0x80)
+        text += ":RTSCTS";
+    else
+        text += ":NONE";
+    return text;
+}

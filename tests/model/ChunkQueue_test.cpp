@@ -4,7 +4,9 @@
 
 namespace {
 
-CChunkQueue::Chunk Bytes(std::initializer_list<unsigned char> bytes) { return CChunkQueue::Chunk(bytes); }
+CChunkQueue::Chunk Bytes(std::initializer_list<unsigned char> bytes) {
+    return CChunkQueue::Chunk(bytes);
+}
 
 TEST(ChunkQueue, KeepsOrderAndTotalAcrossPartialGiveBack) {
     CChunkQueue queue;
