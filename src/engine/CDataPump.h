@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstddef>
+#include <vector>
+
+class CChunkQueue;
+class CEnginePorts;
+class CVSPDataEx;
+
+// Moves bytes between each port's virtual port and its network link, and between the links of bypass
+// pairs. A pass runs when a port or a link reports work; while passes move bytes they follow each other
+// with a return to the event loop in between, and a pass that moved nothing waits for the next report,
+// so an idle program costs nothing.
+class CDataPump : public QObject {
+    Q_OBJECT
+public:
+    // Per pass and port: the most read from the virtual port, the queue fill that stops reading, and the
+    // batch size that ends gathering chunks for one write.
+    static constexpr int ReadSize = 1024;
+    static constexpr std::size_t OutboundThreshold = 4096;
+    static constexpr std::size_t BatchSize = 1024;
+    static constexpr std::size_t WriteBufferSize = 8192;
+    // The most a link takes in one send.
+    static constexpr std::size_t LinkSendLimit = 4096;
+
+    explicit CDataPump(CEnginePorts& ports);
+
+    // Runs a pass soon from the event loop; several requests before it runs give one pass.
+    void RequestPass();
+    // One pass over every row in display order; returns the bytes moved.
+    std::size_t PumpTick();
+
+private:
+    std::size_t DeviceToQueue(CVSPDataEx& port);
+    std::size_t WriteToDevice(CVSPDataEx& port);
+    std::size_t SendOneChunk(CVSPDataEx& port);
+    std::size_t ForwardBypass(CVSPDataEx& port, CVSPDataEx& partner);
+    std::size_t PollLink(CVSPDataEx& port);
+    // Gathers whole chunks from the head of the queue into the write buffer until the total exceeds the
+    // batch size; never more than `room` bytes, so a chunk larger than the room left waits for the next
+    // batch, and one larger than the whole room is taken in parts. Returns the total.
+    std::size_t GatherBatch(CChunkQueue& queue, std::size_t room);
+    // Puts the part of the gathered batch that was not taken back at the head of the queue.
+    void ReturnUnused(CChunkQueue& queue, std::size_t total, std::size_t used);
+    void RunPass();
+
+    CEnginePorts& m_ports;
+    QTimer m_passTimer;
+    std::vector<unsigned char> m_writeBuffer;
+    unsigned char m_readBuffer[ReadSize];
+};
