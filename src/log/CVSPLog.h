@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -42,4 +43,30 @@ public:
 
     // The default log folder.
     static std::filesystem::path DefaultFolder();
+
+private:
+    // One of the two files: the prefix of its last opening, its path and descriptor, and the lock that
+    // keeps the entries of two threads apart.
+    struct LogFile {
+        explicit LogFile(const char* kind) : kind(kind) {}
+        const char* const kind; // "SYS" or "DATA", the end of the file name
+        std::string prefix;
+        std::filesystem::path path;
+        int descriptor = -1;
+        mutable std::mutex lock;
+    };
+
+    int OpenLocked(LogFile& file, const std::string& prefix);
+    static void CloseLocked(LogFile& file);
+    int Open(LogFile& file, const std::string& prefix);
+    static void Close(LogFile& file);
+    static bool IsOpen(const LogFile& file);
+    static std::filesystem::path PathOf(const LogFile& file);
+    // Writes one whole entry; builds it only once the file is known to be open.
+    template <typename BuildEntry> int Write(LogFile& file, bool needsName, BuildEntry buildEntry);
+    int WriteText(LogFile& file, const char* format, va_list arguments);
+
+    std::filesystem::path m_folder;
+    LogFile m_system{"SYS"};
+    LogFile m_data{"DATA"};
 };
