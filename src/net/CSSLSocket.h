@@ -56,7 +56,11 @@ private:
     void OnSendFailed(CTolSSLSock& socket, int error);
     void OnSendResumed(CTolSSLSock& socket);
     void OnPeerClosed(CTolSSLSock& socket, int error);
+    void OnHandshakeProgress(CTolSSLSock& socket, const SSL* connection, int where, int ret);
     bool IsDataSocket(const CTolSSLSock& socket) const;
+    // Closes the data socket after a failure; the listening socket stays.
+    void DropConnection(CTolSSLSock& socket);
+    void ResumeAccepting();
 
     bool CreateServerSocket();
     bool CreateClientSocket();
