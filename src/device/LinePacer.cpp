@@ -4,7 +4,7 @@
 #include <cmath>
 
 namespace {
-constexpr double kBucketSeconds = 0.02;
+constexpr double kBucketSeconds = 0.05;
 }
 
 void LinePacer::SetRate(int baudRate, int bitsPerCharacter) {

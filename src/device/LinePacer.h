@@ -3,7 +3,7 @@
 #include <chrono>
 
 // Lets bytes through no faster than a serial line of a given rate would carry them (a token bucket).
-// The bucket holds a few milliseconds of line time, enough to ride out late timers without letting an
+// The bucket holds 50 ms of line time, enough to ride out late timers without letting an
 // idle line store up a burst.
 class LinePacer {
 public:

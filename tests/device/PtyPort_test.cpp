@@ -1,11 +1,15 @@
 #include "ApplicationRate.h"
 #include "PortTestSupport.h"
 
+#include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -244,6 +248,42 @@ TEST_F(PtyPortTest, AnnouncesBytesFromTheApplication) {
     EXPECT_EQ(port->GetInCount(), 4);
 }
 
+// Runs the event loop as the program does for `duration`; returns the CPU time this thread used meanwhile.
+std::chrono::microseconds BusyTimeOfEventLoop(std::chrono::milliseconds duration) {
+    auto threadCpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_THREAD, &usage);
+        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    };
+    const auto before = threadCpu();
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+    return threadCpu() - before;
+}
+
+TEST_F(PtyPortTest, BytesLeftWaitingDoNotKeepWakingTheProgram) {
+    auto app = OpenApplication();
+    const std::string lots(16 * 1024, 'w');
+    std::thread writer([&] { app->Send(lots); });
+    const bool filled = WaitFor([&] { return port->GetInCount() >= 6 * 1024; });
+    EXPECT_TRUE(filled) << port->GetInCount();
+    // Nobody reads: a level-triggered watch would report the waiting bytes on every loop turn.
+    const int readyBefore = events.CountKind("DeviceReady");
+    const auto busyWhileWaiting = BusyTimeOfEventLoop(300ms);
+    EXPECT_LE(events.CountKind("DeviceReady") - readyBefore, 1);
+    EXPECT_LT(busyWhileWaiting, 30ms) << "the event loop spins";
+
+    EXPECT_EQ(ReadFromPort(lots.size()).size(), lots.size());
+    writer.join();
+    CloseApplication(*app);
+    const std::size_t eventsAfterClose = events.log.size();
+    const auto busyWhileClosed = BusyTimeOfEventLoop(300ms);
+    EXPECT_EQ(events.log.size(), eventsAfterClose) << "a hung-up master must not be reported again and again";
+    EXPECT_LT(busyWhileClosed, 30ms) << "the event loop spins";
+}
+
 TEST_F(PtyPortTest, NamesTheProgramHoldingThePort) {
     EXPECT_EQ(port->GetProgramName(), "");
     {
@@ -310,6 +350,80 @@ TEST_F(PtyPortTest, DeleteRemovesTheLinkAndTheDevice) {
     EXPECT_EQ(port->SetStrictBaudRate(1), 0);
     EXPECT_EQ(port->Delete(), 0);
     EXPECT_EQ(port->Create("COM3"), 1) << "the name is free again";
+}
+
+struct PacingCase {
+    int baud;
+    speed_t speed;
+};
+
+// Bytes per second the line carried after the first batch, which a line that was idle may send at once.
+double MeasuredRate(std::size_t count, std::size_t firstBatch, std::chrono::steady_clock::time_point first,
+                    std::chrono::steady_clock::time_point last) {
+    return static_cast<double>(count - firstBatch) / std::chrono::duration<double>(last - first).count();
+}
+
+TEST_F(PtyPortTest, EmulationPacesBothDirectionsToTheLineRate) {
+    for (const PacingCase& c : {PacingCase{9600, B9600}, PacingCase{115200, B115200}}) {
+        SCOPED_TRACE(c.baud);
+        const double lineRate = c.baud / 10.0; // 8N1: ten bits a character
+        // Two seconds of line time, so timer granularity cannot matter.
+        const std::size_t total = static_cast<std::size_t>(lineRate * 2);
+        const std::string data(total, 'U');
+        auto app = OpenApplication();
+        ASSERT_TRUE(app->MakeRaw(c.speed));
+        ASSERT_TRUE(WaitFor([&] { return port->GetBaudRate() == c.baud; }));
+        ASSERT_EQ(port->SetStrictBaudRate(1), 1);
+
+        std::size_t written = 0;
+        std::size_t received = 0;
+        std::size_t firstBatch = 0;
+        std::chrono::steady_clock::time_point first, last;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const int n = port->Write(reinterpret_cast<const unsigned char*>(data.data()) + written,
+                                          static_cast<int>(std::min<std::size_t>(1024, total - written)));
+                if (n > 0 && written == 0) {
+                    first = std::chrono::steady_clock::now();
+                    firstBatch = static_cast<std::size_t>(n);
+                }
+                written += static_cast<std::size_t>(n);
+                char buffer[4096];
+                const ssize_t got = read(app->Fd(), buffer, sizeof buffer);
+                received += static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+                last = std::chrono::steady_clock::now();
+                return received == total;
+            },
+            10s));
+        const double toApplication = MeasuredRate(total, firstBatch, first, last);
+
+        std::thread writer([&] { app->Send(data); });
+        std::size_t read = 0;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                unsigned char buffer[1024];
+                const int n = port->Read(buffer, sizeof buffer);
+                if (n > 0 && read == 0) {
+                    first = std::chrono::steady_clock::now();
+                    firstBatch = static_cast<std::size_t>(n);
+                }
+                read += static_cast<std::size_t>(std::max(n, 0));
+                last = std::chrono::steady_clock::now();
+                return read == total;
+            },
+            10s));
+        writer.join();
+        const double fromApplication = MeasuredRate(total, firstBatch, first, last);
+
+        std::printf("[ figures  ] %d baud, line %.0f B/s: to application %.1f B/s (%.2f %%), "
+                    "from application %.1f B/s (%.2f %%)\n",
+                    c.baud, lineRate, toApplication, 100 * toApplication / lineRate, fromApplication,
+                    100 * fromApplication / lineRate);
+        EXPECT_NEAR(toApplication, lineRate, lineRate * 0.05);
+        EXPECT_NEAR(fromApplication, lineRate, lineRate * 0.05);
+        ASSERT_EQ(port->SetStrictBaudRate(0), 1);
+        CloseApplication(*app);
+    }
 }
 
 } // namespace
