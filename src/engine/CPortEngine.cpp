@@ -20,9 +20,15 @@ constexpr auto WaitingRowPause = std::chrono::milliseconds(50);
 
 } // namespace
 
+CPortEngine::ControlFactory CPortEngine::PtyPorts(std::string portDirectory) {
+    return [portDirectory = std::move(portDirectory)](int controlId, CVsportEvents& events) {
+        return MakePtyPort(controlId, events, portDirectory);
+    };
+}
+
 CPortEngine::CPortEngine(CRegistryStore& store, CVSPLog& programLog, CUserNotifier& notifier,
-                         std::string portDirectory, QObject* parent)
-    : QObject(parent), m_ports(store, programLog, notifier), m_portDirectory(std::move(portDirectory)),
+                         ControlFactory makeControl, QObject* parent)
+    : QObject(parent), m_ports(store, programLog, notifier), m_makeControl(std::move(makeControl)),
       m_router(m_ports), m_supervisor(m_ports, m_router), m_pump(m_ports) {
     m_supervisionTimer.setSingleShot(true);
     m_supervisionTimer.setInterval(SupervisionPeriodMs);
@@ -170,7 +176,7 @@ void CPortEngine::CreateControlWindow(CVSPDataEx& port) {
     CVSPLog& log = m_ports.ProgramLog();
     log.WriteSystemText("VSAX_%d\r\n", port.VspId);
     log.WriteSystemText("make_vsp_control start.\r\n");
-    port.SetControl(MakePtyPort(port.VspId, *this, m_portDirectory));
+    port.SetControl(m_makeControl(port.VspId, *this));
     if (port.ControlCreated == 0)
         log.WriteSystemText("make_vsp_control fail.\r\n");
 }

@@ -43,9 +43,13 @@ public:
 
     enum ApplyKind { APPLY_CREATE = 0, APPLY_MODIFY = 1, APPLY_START = 4 };
 
-    // Ports are links named after them in `portDirectory`.
+    // Makes the virtual port of a control id, raising its events to the engine; nullptr when it failed.
+    using ControlFactory = std::function<std::unique_ptr<CVsportax1>(int controlId, CVsportEvents& events)>;
+    // Pseudo-terminal ports, as links named after the ports in `portDirectory`.
+    static ControlFactory PtyPorts(std::string portDirectory);
+
     CPortEngine(CRegistryStore& store, CVSPLog& programLog, CUserNotifier& notifier,
-                std::string portDirectory, QObject* parent = nullptr);
+                ControlFactory makeControl, QObject* parent = nullptr);
     ~CPortEngine() override;
 
     // Starts the supervision and, when the store holds ports, the job that loads them.
@@ -147,7 +151,7 @@ private:
     void OnSupervisionTimer();
 
     CEnginePorts m_ports;
-    std::string m_portDirectory;
+    ControlFactory m_makeControl;
     CSerialEventRouter m_router;
     CLinkSupervisor m_supervisor;
     CDataPump m_pump;
