@@ -6,6 +6,7 @@
 #include "CTolSSLSock.h"
 #include "CVSPDataBasic.h"
 #include "CVSPLog.h"
+#include "StreamSocketOptions.h"
 #include "TlsContexts.h"
 #include "TlsSocketRegistry.h"
 
@@ -17,7 +18,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <new>
 #include <openssl/ssl.h>
 
@@ -26,14 +26,6 @@ namespace {
 // Decrypted bytes move to the port's inbound queue in pieces of at most this size.
 constexpr int ReceivePieceSize = 2048;
 constexpr int ListenBacklog = 1;
-
-// Keep-alive notices a dead peer after 10 s of silence, probing every second; no Nagle delay.
-void SetStreamOptions(CAsyncSocket& socket) {
-    socket.SetOption(SOL_SOCKET, SO_KEEPALIVE, 1);
-    socket.SetOption(IPPROTO_TCP, TCP_KEEPIDLE, 10);
-    socket.SetOption(IPPROTO_TCP, TCP_KEEPINTVL, 1);
-    socket.SetOption(IPPROTO_TCP, TCP_NODELAY, 1);
-}
 
 void WriteSystemRaw(CVSPLog& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void WriteSystemRaw(CVSPLog& log, const char* format, ...) {
@@ -118,7 +110,10 @@ bool CSSLSocket::CreateServerSocket() {
         SendMessage(WM_LINK_FAILED, listener.LastError());
         return false;
     }
-    // Connections of an earlier listener that linger in TIME_WAIT must not keep the port from listening.
+    // Connections of an earlier listener that linger in TIME_WAIT must not keep the port from listening;
+    // an IPv6 server leaves IPv4 to a server of its own on the same port number, as the plain link does.
+    if (address.family == AF_INET6)
+        listener.SetOption(IPPROTO_IPV6, IPV6_V6ONLY, 1);
     listener.SetOption(SOL_SOCKET, SO_REUSEADDR, 1);
     if (!listener.Bind(address.Address(), address.length)) {
         const int error = listener.LastError();
@@ -126,7 +121,7 @@ bool CSSLSocket::CreateServerSocket() {
         SendMessage(WM_LINK_FAILED, error);
         return false;
     }
-    SetStreamOptions(listener);
+    SetStreamSocketOptions(listener);
     if (!listener.Listen(ListenBacklog)) {
         const int error = listener.LastError();
         listener.Close();
@@ -155,7 +150,7 @@ bool CSSLSocket::CreateClientSocket() {
         SendMessage(WM_LINK_FAILED, socket.LastError());
         return false;
     }
-    SetStreamOptions(socket);
+    SetStreamSocketOptions(socket);
     ReplaceContext(NewClientTlsContext());
     if (m_context == nullptr) {
         socket.Close();

@@ -28,8 +28,8 @@ protected:
     const std::filesystem::path& Files() const { return CertificateFiles::Get().Directory(); }
 
     // A client port aimed at a server port on loopback, both links up and the handshake finished.
-    void Connect(TlsPort& client, TlsPort& server) {
-        client.data.PeerName = "127.0.0.1";
+    void Connect(TlsPort& client, TlsPort& server, const std::string& serverAddress = "127.0.0.1") {
+        client.data.PeerName = serverAddress;
         client.data.PeerPort = server.data.LocalPort;
         const int connectedBefore = client.sink.Count(WM_LINK_CONNECTED);
         ASSERT_TRUE(client.link.CreateSocket());
@@ -198,6 +198,22 @@ TEST_F(TlsLink, DecryptedDataReachesThePortInPiecesOfAtMost2048Bytes) {
     EXPECT_TRUE(WaitFor([&] {
         answer += client.TakeReceived();
         return answer == "back";
+    }));
+}
+
+TEST_F(TlsLink, ServerOnIpv6) {
+    ScopedWorkingDirectory inFiles(Files());
+    TlsPort server(VSP_MODE_TCP_SERVER, Logs(), "COM13");
+    TlsPort client(VSP_MODE_TCP_CLIENT, Logs(), "COM14");
+    server.data.TcpServerType = 1;
+    Listen(server);
+    Connect(client, server, "::1");
+    EXPECT_EQ(server.data.RemoteAddress.rfind("[::1]:", 0), 0u) << server.data.RemoteAddress;
+    EXPECT_EQ(client.Send("six"), 3);
+    std::string received;
+    EXPECT_TRUE(WaitFor([&] {
+        received += server.TakeReceived();
+        return received == "six";
     }));
 }
 
