@@ -20,7 +20,6 @@ struct LineSettings {
     // Bits one character takes on the wire: start, data, parity, stop.
     int BitsPerCharacter() const { return 1 + dataBits + (parity != 0 ? 1 : 0) + (stopBits == 2 ? 2 : 1); }
 
-    bool SameRate(const LineSettings& o) const { return baudRate == o.baudRate; }
     bool SameFraming(const LineSettings& o) const {
         return dataBits == o.dataBits && parity == o.parity && stopBits == o.stopBits;
     }

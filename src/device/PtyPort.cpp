@@ -387,27 +387,18 @@ void PtyPort::PaceAgainIn(LinePacer::Clock::duration wait) {
         m_pacingTimer.start(ms);
 }
 
-int PtyPort::SetDSR(int level) {
-    std::lock_guard lock(m_mutex);
-    m_dsr = level != 0;
+// A pseudo-terminal has no modem input lines to present, and a linked serial device's inputs are driven by
+// what is attached to it: there is nothing to set. The engine keeps the levels for display.
+int PtyPort::SetDSR(int) {
     return 1;
 }
-
-int PtyPort::SetCTS(int level) {
-    std::lock_guard lock(m_mutex);
-    m_cts = level != 0;
+int PtyPort::SetCTS(int) {
     return 1;
 }
-
-int PtyPort::SetDCD(int level) {
-    std::lock_guard lock(m_mutex);
-    m_dcd = level != 0;
+int PtyPort::SetDCD(int) {
     return 1;
 }
-
-int PtyPort::SetRING(int level) {
-    std::lock_guard lock(m_mutex);
-    m_ring = level != 0;
+int PtyPort::SetRING(int) {
     return 1;
 }
 

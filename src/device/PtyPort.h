@@ -93,10 +93,6 @@ private:
     LinePacer m_fromApplication;
     std::vector<unsigned char> m_staged; // read from the device, not yet handed out by Read
     bool m_waitingForRoom = false;
-    int m_dsr = 0;
-    int m_cts = 0;
-    int m_dcd = 0;
-    int m_ring = 0;
     unsigned m_openCount = 0;
     unsigned m_programNameOpen = 0; // the open m_programName belongs to; 0 = none yet
     std::string m_programName;
