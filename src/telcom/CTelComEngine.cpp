@@ -284,7 +284,8 @@ void CTelComEngine::HandleComPortNotice() {
 
 void CTelComEngine::ApplyModemState(unsigned char state) {
     for (const ModemLine& line : MODEM_LINES) {
-        const int level = (state & line.bit) ? 1 : 0;
+        // Our converters report a line that is on with its bit clear (the reverse of RFC 2217's sense).
+        const int level = (state & line.bit) ? 0 : 1;
         if (line.field != nullptr)
             m_port.*line.field = level;
         const char* levelText = level ? "TRUE" : "FALSE";

@@ -225,7 +225,7 @@ TEST_F(TelComEngineTest, ClosedPortDropsDataButAnswers) {
 
 TEST_F(TelComEngineTest, WithoutVirtualPortDataIsDropped) {
     engine.SetControl(nullptr);
-    EXPECT_EQ(Feed("41 FF FA 2C 07 F0 FF F0 42"), 9);
+    EXPECT_EQ(Feed("41 FF FA 2C 07 C0 FF F0 42"), 9);
     EXPECT_EQ(port.NetRecvBytes, 0);
     EXPECT_EQ(port.DsrState, 1);
     EXPECT_EQ(CountOf(DataLog(), "(DROPPED)"), 2);
@@ -286,22 +286,22 @@ TEST_P(ModemState, AppliedToRecordAndOpenPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     TelComEngine, ModemState,
-    ::testing::Values(ModemCase{"AllOff", "FF FA 2C 07 00 FF F0", 0, 0, 0, 0},
-                      ModemCase{"DsrAndCtsOnFromServerNotice", "FF FA 2C 6B 30 FF F0", 0, 1, 1, 0},
-                      ModemCase{"RingOnly", "FF FA 2C 07 40 FF F0", 1, 0, 0, 0},
-                      ModemCase{"CarrierOnly", "FF FA 2C 07 80 FF F0", 0, 0, 0, 1},
-                      ModemCase{"DeltaBitsIgnored", "FF FA 2C 07 0F FF F0", 0, 0, 0, 0},
-                      ModemCase{"EscapedAllOn", "FF FA 2C 07 FF FF FF F0", 1, 1, 1, 1}),
+    ::testing::Values(ModemCase{"ClearBitsAreOn", "FF FA 2C 07 00 FF F0", 1, 1, 1, 1},
+                      ModemCase{"DsrAndCtsOffRingAndDcdOn", "FF FA 2C 6B 30 FF F0", 1, 0, 0, 1},
+                      ModemCase{"RingBitSetIsRingOff", "FF FA 2C 07 40 FF F0", 0, 1, 1, 1},
+                      ModemCase{"CarrierBitSetIsCarrierOff", "FF FA 2C 07 80 FF F0", 1, 1, 1, 0},
+                      ModemCase{"DeltaBitsIgnored", "FF FA 2C 07 0F FF F0", 1, 1, 1, 1},
+                      ModemCase{"EscapedAllBitsSetAllOff", "FF FA 2C 07 FF FF FF F0", 0, 0, 0, 0}),
     [](const ::testing::TestParamInfo<ModemCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TelComEngineTest, ModemStateLoggedWithResultCodes) {
     vsport.setResult = 7;
     Feed("FF FA 2C 07 50 FF F0");
     const std::string log = DataLog();
-    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetRING(TRUE) [7]\r\n"), std::string::npos);
-    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetDSR(FALSE) [7]\r\n"), std::string::npos);
-    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetCTS(TRUE) [7]\r\n"), std::string::npos);
-    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetDCD(FALSE) [7]\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetRING(FALSE) [7]\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetDSR(TRUE) [7]\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetCTS(FALSE) [7]\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[TELCOM] TCP -> VSP SetDCD(TRUE) [7]\r\n"), std::string::npos);
 }
 
 TEST_F(TelComEngineTest, ModemStateOfClosedPortKeptInRecordOnly) {
@@ -309,9 +309,9 @@ TEST_F(TelComEngineTest, ModemStateOfClosedPortKeptInRecordOnly) {
     Feed("FF FA 2C 07 C0 FF F0");
     Feed("FF FA 2C 07 30 FF F0");
     EXPECT_TRUE(vsport.lineSets.empty());
-    EXPECT_EQ(port.DsrState, 1);
-    EXPECT_EQ(port.CtsState, 1);
-    EXPECT_EQ(port.DcdState, 0);
+    EXPECT_EQ(port.DsrState, 0);
+    EXPECT_EQ(port.CtsState, 0);
+    EXPECT_EQ(port.DcdState, 1);
     const std::string log = DataLog();
     for (const char* text : {"[TELCOM] TCP -> VSP SetRING(TRUE) : VSP IS CLOSED.\r\n",
                              "[TELCOM] TCP -> VSP SetDSR(FALSE) : VSP IS CLOSED. \r\n",
