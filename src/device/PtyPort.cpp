@@ -10,15 +10,10 @@
 #include <climits>
 #include <fcntl.h>
 #include <sys/epoll.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
-
-// Tags of the descriptors in the epoll set.
-constexpr std::uint32_t kDeviceTag = 1;
-constexpr std::uint32_t kOpenCloseTag = 2;
 
 // What the port reads ahead of Read, so settings changes are seen even while the engine is not reading.
 constexpr std::size_t kStageLimit = 4096;
@@ -74,15 +69,11 @@ int PtyPort::Create(const std::string& name) {
     std::unique_ptr<PseudoTerminal> pty = PseudoTerminal::Open();
     if (!pty)
         return 0;
-    int openCloseWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    epoll_event watchEvent{EPOLLIN, {.u32 = kOpenCloseTag}};
-    bool ok = openCloseWatch >= 0 &&
-              inotify_add_watch(openCloseWatch, pty->SlavePath().c_str(), IN_OPEN | IN_CLOSE) >= 0 &&
-              epoll_ctl(m_epoll, EPOLL_CTL_ADD, openCloseWatch, &watchEvent) == 0 &&
-              WatchDevice(pty->MasterFd()) && PublishPortLink(link, pty->SlavePath());
-    if (!ok) {
-        if (openCloseWatch >= 0)
-            close(openCloseWatch);
+    const int openCloseWatch = m_openClose->Add(pty->SlavePath(), [this] { OnWatchActivity(); });
+    if (openCloseWatch < 0)
+        return 0;
+    if (!WatchDevice(pty->MasterFd()) || !PublishPortLink(link, pty->SlavePath())) {
+        m_openClose->Remove(openCloseWatch);
         return 0;
     }
     m_pty = std::move(pty);
@@ -127,11 +118,14 @@ int PtyPort::Delete() {
 }
 
 bool PtyPort::WatchDevice(int fd) {
-    epoll_event event{kDeviceEvents, {.u32 = kDeviceTag}};
+    epoll_event event{kDeviceEvents, {}};
     return epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
 void PtyPort::ReleaseDevice() {
+    if (m_openCloseWatch >= 0)
+        m_openClose->Remove(m_openCloseWatch);
+    m_openCloseWatch = -1;
     // Closing a descriptor takes it out of the epoll set.
     if (m_pty) {
         // Only our own link goes: someone may have put another in its place.
@@ -139,9 +133,6 @@ void PtyPort::ReleaseDevice() {
             unlink(m_link.c_str());
         m_pty.reset();
     }
-    if (m_openCloseWatch >= 0)
-        close(m_openCloseWatch);
-    m_openCloseWatch = -1;
     if (m_serialFd >= 0)
         close(m_serialFd);
     m_serialFd = -1;
@@ -332,7 +323,7 @@ void PtyPort::WatchWritability(bool on) {
     if (on == m_waitingForRoom || !HoldsDevice())
         return;
     m_waitingForRoom = on;
-    epoll_event event{kDeviceEvents | (on ? EPOLLOUT : 0u), {.u32 = kDeviceTag}};
+    epoll_event event{kDeviceEvents | (on ? EPOLLOUT : 0u), {}};
     epoll_ctl(m_epoll, EPOLL_CTL_MOD, DeviceFd(), &event);
 }
 
@@ -344,13 +335,6 @@ void PtyPort::OnWatchActivity() {
     {
         std::lock_guard lock(m_mutex);
         for (int i = 0; i < count && HoldsDevice(); ++i) {
-            if (ready[i].data.u32 == kOpenCloseTag) {
-                // Only the fact matters, not which open or close it was: the state is read from the master.
-                char drain[4096];
-                while (read(m_openCloseWatch, drain, sizeof drain) > 0) {
-                }
-                continue;
-            }
             if ((ready[i].events & EPOLLOUT) && m_waitingForRoom) {
                 WatchWritability(false);
                 hasWork = true;

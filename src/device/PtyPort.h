@@ -3,6 +3,7 @@
 #include "CVsportax1.h"
 #include "LinePacer.h"
 #include "LineSettings.h"
+#include "OpenCloseWatch.h"
 #include "PseudoTerminal.h"
 
 #include <QObject>
@@ -17,9 +18,9 @@ class QSocketNotifier;
 // A virtual port on a pseudo-terminal pair (Create), or a physical serial device the user linked into the
 // port directory (Attach). Applications open the link `<port directory>/<name>`.
 //
-// Everything it watches (the device and the open/close notifications) sits in one epoll set, watched by a
-// single notifier made at construction: operations on a job thread then only add and remove descriptors
-// from that set, and an idle port costs nothing. Events are raised on the object's own thread.
+// The device sits in an epoll set watched by a notifier made at construction, and opens and closes come
+// from the program's shared OpenCloseWatch: operations on a job thread then only add and remove watches,
+// never notifiers, and an idle port costs nothing. Events are raised on the object's own thread.
 class PtyPort final : public QObject, public CVsportax1 {
 public:
     PtyPort(int controlId, CVsportEvents& events, std::filesystem::path portDirectory);
@@ -77,11 +78,12 @@ private:
     const std::filesystem::path m_directory;
     int m_epoll = -1;
     QSocketNotifier* m_watch = nullptr;
+    const std::shared_ptr<OpenCloseWatch> m_openClose = OpenCloseWatch::Shared();
     QTimer m_pacingTimer;
 
     mutable std::mutex m_mutex;
     std::unique_ptr<PseudoTerminal> m_pty;
-    int m_openCloseWatch = -1; // inotify on the slave node
+    int m_openCloseWatch = -1;
     int m_serialFd = -1;
     std::filesystem::path m_link;
     bool m_opened = false;

@@ -139,6 +139,21 @@ TEST_F(PtyPortTest, AnOpenAfterCreateOnAnotherThreadIsReportedOnTheEventThread) 
     EXPECT_FALSE(otherEvents.raisedOffThread);
 }
 
+TEST_F(PtyPortTest, MorePortsThanTheSystemAllowsWatchInstancesStillReportOpens) {
+    // The system lets a user hold only 128 inotify instances; the program may make 256 ports.
+    std::vector<std::unique_ptr<RecordingEvents>> recorders;
+    std::vector<std::unique_ptr<CVsportax1>> ports;
+    for (int i = 0; i < 200; ++i) {
+        recorders.push_back(std::make_unique<RecordingEvents>());
+        ports.push_back(MakePtyPort(kId + 1 + i, *recorders.back(), m_dir.path().toStdString()));
+        ASSERT_EQ(ports.back()->Create("COM" + std::to_string(100 + i)), 1) << i;
+    }
+    Application app(Link("COM299"));
+    ASSERT_TRUE(app.IsOpen());
+    EXPECT_TRUE(WaitFor([&] { return recorders.back()->Count({"OpenClose", {1}}) == 1; }));
+    EXPECT_EQ(recorders.front()->log.size(), 0u);
+}
+
 struct SettingsCase {
     const char* what;
     std::function<bool(Application&)> apply;
