@@ -69,6 +69,7 @@ TEST_F(TlsLink, ClientTalksToAnOpensslServerAndSendsTheServerName) {
     port.data.PeerPort = serverPort;
     ASSERT_TRUE(port.link.CreateSocket());
     EXPECT_EQ(port.data.SockState, VSP_SOCKET_CONNECTING);
+    EXPECT_EQ(port.Send("early"), 0);
     ASSERT_TRUE(WaitFor([&] { return port.sink.Count(WM_LINK_CONNECTED) == 1; }, 10000));
     EXPECT_EQ(port.sink.Count(WM_TLS_STARTED), 1);
     EXPECT_EQ(port.link.GetSSLState(), CSSLSocket::TLS_ESTABLISHED);
