@@ -157,7 +157,7 @@ CRegistryDatabase::~CRegistryDatabase() {
     sqlite3_close(m_db);
 }
 
-bool CRegistryDatabase::Open(const std::filesystem::path& file) {
+void CRegistryDatabase::Open(const std::filesystem::path& file) {
     sqlite3* db = nullptr;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int result = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
@@ -166,9 +166,12 @@ bool CRegistryDatabase::Open(const std::filesystem::path& file) {
         // Reading the catalogue first proves the file is a database before anything is written to it.
         result = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     }
+    // In WAL mode NORMAL keeps every transaction atomic and skips a disk flush per commit, which a
+    // restore of many ports would otherwise pay once per port.
     if (result == SQLITE_OK)
         result =
-            sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+            sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON",
+                         nullptr, nullptr, nullptr);
     if (result == SQLITE_OK)
         result = sqlite3_exec(db, SCHEMA, nullptr, nullptr, nullptr);
     if (result == SQLITE_OK) {
@@ -183,10 +186,9 @@ bool CRegistryDatabase::Open(const std::filesystem::path& file) {
         m_openError = "The store file \"" + file.string() + "\" cannot be used (" + reason +
                       "); it is left unchanged and no stored settings are loaded.";
         sqlite3_close(db);
-        return false;
+        return;
     }
     m_db = db;
-    return true;
 }
 
 std::optional<int64_t> CRegistryDatabase::FindKey(const std::string& path) {

@@ -72,7 +72,7 @@ public:
     bool DeleteKey(const std::string& path);
 
 private:
-    bool Open(const std::filesystem::path& file);
+    void Open(const std::filesystem::path& file);
     bool Execute(const char* sql);
     std::optional<int64_t> FindKey(const std::string& path);
     std::optional<int64_t> FindOrCreateKey(const std::string& path);
