@@ -460,6 +460,8 @@ void CPortEngine::RunDeletion(int checkedCount) {
                 break;
             }
         }
+        if (!waited && !restart)
+            break; // no checked row is left to visit
         if (waited && !restart)
             std::this_thread::sleep_for(WaitingRowPause);
     }
@@ -497,15 +499,20 @@ void CPortEngine::DeletePortRecord(int vspId) {
         emit SetupPagesRefresh();
 }
 
-void CPortEngine::DeleteAllAtExit() {
+bool CPortEngine::DeleteAllAtExit() {
+    if (m_job.IsSet()) {
+        m_ports.Notifier().ShowError(engine_text::JobInProgress);
+        return false;
+    }
     if (m_ports.Rows().RowCount() == 0) {
         emit ExitFinished();
-        return;
+        return true;
     }
     m_ports.Notifier().ShowProgressPanel(engine_text::ClosingProgram, m_ports.Rows().RowCount());
     m_ports.Notifier().ShowMessageDialog(engine_text::ClosingProgram);
     m_ports.BatchJob = 1;
     m_job.Start([this] { RunExit(); });
+    return true;
 }
 
 void CPortEngine::RunExit() {

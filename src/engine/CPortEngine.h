@@ -76,8 +76,9 @@ public:
     bool DeleteCheckedPorts();
     // Sets every check box and deletes, after the user agreed.
     bool DeleteAllPorts();
-    // Deletes every port's device at exit, leaving the store as it is; ExitFinished follows.
-    void DeleteAllAtExit();
+    // Deletes every port's device at exit, leaving the store as it is; ExitFinished follows. Refused (false)
+    // while a job runs.
+    bool DeleteAllAtExit();
 
     void ApplyPort(CVSPDataEx& port, ApplyKind kind);
     void StartPort(int vspId);
