@@ -4,31 +4,21 @@
 #include "CLinkMessageSink.h"
 #include "CVSPDataBasic.h"
 #include "CVSPLog.h"
+#include "StreamSocketOptions.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <new>
 #include <vector>
 
 namespace {
 
-constexpr int KEEPALIVE_IDLE_SECONDS = 10;
-constexpr int KEEPALIVE_INTERVAL_SECONDS = 1;
 constexpr int MULTICAST_TTL = 8;
 
 bool IsWouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
-}
-
-// Failures are ignored: a link without keep-alive or with Nagle's delay still works.
-void SetStreamOptions(CAsyncSocket& socket) {
-    socket.SetOption(SOL_SOCKET, SO_KEEPALIVE, 1);
-    socket.SetOption(IPPROTO_TCP, TCP_KEEPIDLE, KEEPALIVE_IDLE_SECONDS);
-    socket.SetOption(IPPROTO_TCP, TCP_KEEPINTVL, KEEPALIVE_INTERVAL_SECONDS);
-    socket.SetOption(IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
 bool IsMulticast(const ResolvedAddress& address) {
@@ -71,7 +61,7 @@ bool CNormalSocket::CreateClient() {
                      : "The port's TCP CreateSocket Error(socket).");
         return false;
     }
-    SetStreamOptions(m_dataSocket);
+    SetStreamSocketOptions(m_dataSocket);
     if (!m_dataSocket.Connect(peer.Address(), peer.length)) {
         const int error = m_dataSocket.LastError();
         CloseDataSocket();
@@ -105,7 +95,7 @@ bool CNormalSocket::CreateServer() {
         !m_listenSocket.SetOption(SOL_SOCKET, SO_REUSEADDR, 1) ||
         !m_listenSocket.Bind(local.Address(), local.length))
         return FailClosing(m_listenSocket, m_listenSocket.LastError());
-    SetStreamOptions(m_listenSocket);
+    SetStreamSocketOptions(m_listenSocket);
     if (!m_listenSocket.Listen(1))
         return FailClosing(m_listenSocket, m_listenSocket.LastError());
     m_port.SockState = VSP_SOCKET_LISTENING;
