@@ -1,5 +1,7 @@
+#include "CHeadlessProgram.h"
 #include "CSignalWatcher.h"
 #include "CStartSequence.h"
+#include "TlsLibrary.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,9 +14,26 @@ int main(int argc, char** argv) {
     parser.addOption(QCommandLineOption("headless", "Run without any window; stop with SIGTERM or SIGINT."));
     parser.process(application);
 
-    CSignalWatcher signalWatcher([](int) { QCoreApplication::quit(); });
+    CHeadlessProgram* running = nullptr;
+    CSignalWatcher signalWatcher([&running](int) {
+        if (running)
+            running->RequestExit();
+        else
+            QCoreApplication::quit();
+    });
     CStartSequence start;
     if (!start.Run())
         return 1;
-    return application.exec();
+
+    InitializeTlsLibrary();
+    int exitCode = 0;
+    {
+        CHeadlessProgram program(start);
+        running = &program;
+        program.Start();
+        exitCode = application.exec();
+        running = nullptr;
+    }
+    ReleaseTlsLibrary();
+    return exitCode;
 }
