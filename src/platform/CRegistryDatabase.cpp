@@ -16,15 +16,17 @@ CREATE TABLE IF NOT EXISTS reg_value (key INTEGER NOT NULL REFERENCES reg_key(id
     seq INTEGER NOT NULL, PRIMARY KEY (key, name));
 )sql";
 
-// One prepared statement, finalized when it goes out of scope.
+// One use of a prepared statement: reset and unbound again when it goes out of scope.
 class CStatement {
 public:
-    CStatement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
+    explicit CStatement(sqlite3_stmt* statement) : m_statement(statement) {}
     CStatement(const CStatement&) = delete;
     CStatement& operator=(const CStatement&) = delete;
-    ~CStatement() { sqlite3_finalize(m_statement); }
+    ~CStatement() {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+    }
 
-    bool IsValid() const { return m_statement != nullptr; }
     sqlite3_stmt* Get() const { return m_statement; }
 
     void BindKey(int index, std::optional<int64_t> key) {
@@ -154,7 +156,16 @@ CRegistryDatabase::CRegistryDatabase(const std::filesystem::path& file) {
 }
 
 CRegistryDatabase::~CRegistryDatabase() {
+    for (const auto& [sql, statement] : m_statements)
+        sqlite3_finalize(statement);
     sqlite3_close(m_db);
+}
+
+sqlite3_stmt* CRegistryDatabase::Prepared(const std::string& sql) {
+    sqlite3_stmt*& statement = m_statements[sql];
+    if (!statement)
+        sqlite3_prepare_v3(m_db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    return statement;
 }
 
 void CRegistryDatabase::Open(const std::filesystem::path& file) {
@@ -175,9 +186,14 @@ void CRegistryDatabase::Open(const std::filesystem::path& file) {
     if (result == SQLITE_OK)
         result = sqlite3_exec(db, SCHEMA, nullptr, nullptr, nullptr);
     if (result == SQLITE_OK) {
-        CStatement keys(db, "SELECT id, parent, name FROM reg_key LIMIT 0");
-        CStatement values(db, "SELECT key, name, type, data, seq FROM reg_value LIMIT 0");
-        if (!keys.IsValid() || !values.IsValid())
+        auto compiles = [db](const char* sql) {
+            sqlite3_stmt* statement = nullptr;
+            bool valid = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK;
+            sqlite3_finalize(statement);
+            return valid;
+        };
+        if (!compiles("SELECT id, parent, name FROM reg_key LIMIT 0") ||
+            !compiles("SELECT key, name, type, data, seq FROM reg_value LIMIT 0"))
             result = SQLITE_SCHEMA;
     }
     if (result != SQLITE_OK) {
@@ -191,18 +207,24 @@ void CRegistryDatabase::Open(const std::filesystem::path& file) {
     m_db = db;
 }
 
+std::optional<int64_t> CRegistryDatabase::FindSubkey(std::optional<int64_t> parent, const std::string& name) {
+    CStatement find(Prepared("SELECT id FROM reg_key WHERE parent IS ?1 AND name = ?2"));
+    find.BindKey(1, parent);
+    find.BindText(2, name);
+    if (find.Step() != SQLITE_ROW)
+        return std::nullopt;
+    return find.ColumnInt(0);
+}
+
 std::optional<int64_t> CRegistryDatabase::FindKey(const std::string& path) {
     std::vector<std::string> parts = SplitPath(path);
     if (!m_db || parts.empty())
         return std::nullopt;
     std::optional<int64_t> key;
     for (const std::string& part : parts) {
-        CStatement find(m_db, "SELECT id FROM reg_key WHERE parent IS ?1 AND name = ?2");
-        find.BindKey(1, key);
-        find.BindText(2, part);
-        if (find.Step() != SQLITE_ROW)
+        key = FindSubkey(key, part);
+        if (!key)
             return std::nullopt;
-        key = find.ColumnInt(0);
     }
     return key;
 }
@@ -213,29 +235,26 @@ std::optional<int64_t> CRegistryDatabase::FindOrCreateKey(const std::string& pat
         return std::nullopt;
     std::optional<int64_t> key;
     for (const std::string& part : parts) {
-        CStatement find(m_db, "SELECT id FROM reg_key WHERE parent IS ?1 AND name = ?2");
-        find.BindKey(1, key);
-        find.BindText(2, part);
-        if (find.Step() == SQLITE_ROW) {
-            key = find.ColumnInt(0);
-            continue;
+        std::optional<int64_t> subkey = FindSubkey(key, part);
+        if (!subkey) {
+            CStatement insert(Prepared("INSERT INTO reg_key (parent, name) VALUES (?1, ?2)"));
+            insert.BindKey(1, key);
+            insert.BindText(2, part);
+            if (insert.Step() != SQLITE_DONE)
+                return std::nullopt;
+            subkey = sqlite3_last_insert_rowid(m_db);
         }
-        CStatement insert(m_db, "INSERT INTO reg_key (parent, name) VALUES (?1, ?2)");
-        insert.BindKey(1, key);
-        insert.BindText(2, part);
-        if (insert.Step() != SQLITE_DONE)
-            return std::nullopt;
-        key = sqlite3_last_insert_rowid(m_db);
+        key = subkey;
     }
     return key;
 }
 
 bool CRegistryDatabase::StoreValue(int64_t key, const CRegistryValue& value) {
     // An overwritten value keeps its place in the enumeration order and the spelling of its name.
-    CStatement upsert(m_db,
-                      "INSERT INTO reg_value (key, name, type, data, seq) VALUES (?1, ?2, ?3, ?4, "
-                      "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key = ?1)) "
-                      "ON CONFLICT (key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    CStatement upsert(
+        Prepared("INSERT INTO reg_value (key, name, type, data, seq) VALUES (?1, ?2, ?3, ?4, "
+                 "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key = ?1)) "
+                 "ON CONFLICT (key, name) DO UPDATE SET type = excluded.type, data = excluded.data"));
     upsert.BindInt(1, key);
     upsert.BindText(2, value.name);
     upsert.BindInt(3, value.type);
@@ -269,7 +288,7 @@ std::optional<std::string> CRegistryDatabase::EnumerateSubkey(const std::string&
     std::optional<int64_t> key = FindKey(path);
     if (!key || index < 0)
         return std::nullopt;
-    CStatement list(m_db, "SELECT name FROM reg_key WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+    CStatement list(Prepared("SELECT name FROM reg_key WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2"));
     list.BindInt(1, *key);
     list.BindInt(2, index);
     if (list.Step() != SQLITE_ROW)
@@ -282,7 +301,7 @@ int CRegistryDatabase::ValueCount(const std::string& path) {
     std::optional<int64_t> key = FindKey(path);
     if (!key)
         return 0;
-    CStatement count(m_db, "SELECT count(*) FROM reg_value WHERE key = ?1");
+    CStatement count(Prepared("SELECT count(*) FROM reg_value WHERE key = ?1"));
     count.BindInt(1, *key);
     return count.Step() == SQLITE_ROW ? static_cast<int>(count.ColumnInt(0)) : 0;
 }
@@ -292,8 +311,8 @@ std::optional<CRegistryValue> CRegistryDatabase::EnumerateValue(const std::strin
     std::optional<int64_t> key = FindKey(path);
     if (!key || index < 0)
         return std::nullopt;
-    CStatement list(m_db,
-                    "SELECT name, type, data FROM reg_value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2");
+    CStatement list(
+        Prepared("SELECT name, type, data FROM reg_value WHERE key = ?1 ORDER BY seq LIMIT 1 OFFSET ?2"));
     list.BindInt(1, *key);
     list.BindInt(2, index);
     if (list.Step() != SQLITE_ROW)
@@ -306,7 +325,7 @@ std::optional<CRegistryValue> CRegistryDatabase::ReadValue(const std::string& pa
     std::optional<int64_t> key = FindKey(path);
     if (!key)
         return std::nullopt;
-    CStatement read(m_db, "SELECT name, type, data FROM reg_value WHERE key = ?1 AND name = ?2");
+    CStatement read(Prepared("SELECT name, type, data FROM reg_value WHERE key = ?1 AND name = ?2"));
     read.BindInt(1, *key);
     read.BindText(2, name);
     if (read.Step() != SQLITE_ROW)
@@ -364,11 +383,11 @@ bool CRegistryDatabase::DeleteKey(const std::string& path) {
     std::optional<int64_t> key = FindKey(path);
     if (!key)
         return true;
-    CStatement children(m_db, "SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1");
+    CStatement children(Prepared("SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1"));
     children.BindInt(1, *key);
     if (children.Step() != SQLITE_DONE)
         return false;
-    CStatement remove(m_db, "DELETE FROM reg_key WHERE id = ?1");
+    CStatement remove(Prepared("DELETE FROM reg_key WHERE id = ?1"));
     remove.BindInt(1, *key);
     return remove.Step() == SQLITE_DONE && transaction.Commit();
 }

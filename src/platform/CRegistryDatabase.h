@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // Value type codes, as a registry numbers them.
 constexpr uint32_t REG_TYPE_STRING = 1;
@@ -73,12 +75,16 @@ public:
 
 private:
     void Open(const std::filesystem::path& file);
-    bool Execute(const char* sql);
+    std::optional<int64_t> FindSubkey(std::optional<int64_t> parent, const std::string& name);
     std::optional<int64_t> FindKey(const std::string& path);
     std::optional<int64_t> FindOrCreateKey(const std::string& path);
     bool StoreValue(int64_t key, const CRegistryValue& value);
 
+    // Prepared once and kept for the life of the connection.
+    sqlite3_stmt* Prepared(const std::string& sql);
+
     sqlite3* m_db = nullptr;
+    std::map<std::string, sqlite3_stmt*> m_statements;
     std::string m_openError;
     std::recursive_mutex m_lock;
 };
