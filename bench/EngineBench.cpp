@@ -258,16 +258,21 @@ struct ProgramFolders {
     std::string root;
 };
 
-void PrintDataFigures(const char* who, int fd) {
+void PrintDataFigures(const char* who, int fd, pid_t pid) {
+    const double cpuBefore = CpuSeconds(pid);
+    const auto start = Clock::now();
     const double megabytesPerSecond = Throughput(fd);
+    const double cpuShare =
+        (CpuSeconds(pid) - cpuBefore) / std::chrono::duration<double>(Clock::now() - start).count() * 100.0;
     const auto [median, p99] = Latency(fd);
-    std::printf("%-8s throughput %8.1f MB/s   round trip median %8.1f us   p99 %8.1f us\n", who,
-                megabytesPerSecond, median, p99);
+    std::printf("%-8s throughput %8.1f MB/s (CPU %5.1f %%)   round trip median %8.1f us   p99 %8.1f us\n",
+                who, megabytesPerSecond, cpuShare, median, p99);
 }
 
 } // namespace
 
 int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char rootTemplate[] = "/tmp/tolvex-bench-XXXXXX";
     if (!::mkdtemp(rootTemplate)) {
         std::perror("mkdtemp");
@@ -287,7 +292,7 @@ int main() {
         const int fd = OpenApplication(folders.Link("COM1"));
         // Let the program see the open before data flows.
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        PrintDataFigures("tolvex", fd);
+        PrintDataFigures("tolvex", fd, program.Pid());
         ::close(fd);
     }
     {
@@ -298,7 +303,7 @@ int main() {
         if (!WaitUntil([&] { return fs::exists(link); }))
             return 1;
         const int fd = OpenApplication(link);
-        PrintDataFigures("socat", fd);
+        PrintDataFigures("socat", fd, socat.Pid());
         ::close(fd);
     }
 

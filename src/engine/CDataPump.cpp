@@ -42,8 +42,10 @@ std::size_t CDataPump::PumpTick() {
         CVSPDataEx* port = m_ports.AtRow(row);
         if (!port || !port->Control())
             continue;
-        moved += DeviceToQueue(*port);
-        if (port->Control()->IsOpened() == 1 && port->Bypass == 0)
+        // Asked once per pass: each answer costs the device a system call.
+        const bool opened = port->Control()->IsOpened() == 1;
+        moved += DeviceToQueue(*port, opened);
+        if (opened && port->Bypass == 0)
             moved += WriteToDevice(*port);
         if (IsDataFlowing(port->SockState)) {
             moved += PollLink(*port);
@@ -57,9 +59,9 @@ std::size_t CDataPump::PumpTick() {
     return moved;
 }
 
-std::size_t CDataPump::DeviceToQueue(CVSPDataEx& port) {
+std::size_t CDataPump::DeviceToQueue(CVSPDataEx& port, bool opened) {
     CVsportax1& device = *port.Control();
-    if (device.IsOpened() == 0 && device.GetInCount() <= 0)
+    if (!opened && device.GetInCount() <= 0)
         return 0;
     if (port.PortToNetQueue.TotalBytes() >= OutboundThreshold)
         return 0;

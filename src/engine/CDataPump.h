@@ -34,7 +34,8 @@ public:
     std::size_t PumpTick();
 
 private:
-    std::size_t DeviceToQueue(CVSPDataEx& port);
+    // `opened`: an application has the port open.
+    std::size_t DeviceToQueue(CVSPDataEx& port, bool opened);
     std::size_t WriteToDevice(CVSPDataEx& port);
     std::size_t SendOneChunk(CVSPDataEx& port);
     std::size_t ForwardBypass(CVSPDataEx& port, CVSPDataEx& partner);
