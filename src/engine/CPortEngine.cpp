@@ -71,6 +71,12 @@ void CPortEngine::SendJobMessage(JobCode code, JobParam& param) {
     RunOnGuiThread([&] { OnJobMessage(code, param); });
 }
 
+void CPortEngine::AfterJobEnded(std::function<void()> step) {
+    // The worker still waits for the message being handled; a listener that starts the next job at once
+    // would wait for that worker in turn.
+    QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
+}
+
 void CPortEngine::OnJobMessage(JobCode code, JobParam& param) {
     CUserNotifier& notifier = m_ports.Notifier();
     switch (code) {
@@ -91,12 +97,12 @@ void CPortEngine::OnJobMessage(JobCode code, JobParam& param) {
             notifier.HideMessageDialog();
             m_ports.BatchJob = 0;
         }
-        emit DeletionFinished();
+        AfterJobEnded([this] { emit DeletionFinished(); });
         break;
     case JOB_EXIT_END:
         notifier.HideMessageDialog();
         m_job.Clear();
-        emit ExitFinished();
+        AfterJobEnded([this] { emit ExitFinished(); });
         break;
     case JOB_SHOW_TEXT:
         notifier.ShowMessageDialog(param.text);
@@ -108,7 +114,7 @@ void CPortEngine::OnJobMessage(JobCode code, JobParam& param) {
         m_ports.BatchJob = 0;
         for (CVSPDataBasic* record : m_ports.Table().Records())
             record->BypassPeer = m_ports.Table().FindByPortName(record->BypassPortName);
-        emit LoadFinished();
+        AfterJobEnded([this] { emit LoadFinished(); });
         break;
     case JOB_CREATE_CONTROL:
         CreateControlWindow(*param.target);
@@ -121,8 +127,10 @@ void CPortEngine::OnJobMessage(JobCode code, JobParam& param) {
         notifier.HideProgressPanel();
         m_job.Clear();
         m_ports.Rows().SortByPortName();
-        emit SetupPagesRefresh();
-        emit PortCreated(vspId);
+        AfterJobEnded([this, vspId] {
+            emit SetupPagesRefresh();
+            emit PortCreated(vspId);
+        });
         break;
     }
     }

@@ -131,6 +131,8 @@ private:
     // The job message: a worker's step, run on the GUI thread before the worker goes on.
     void SendJobMessage(JobCode code, JobParam& param);
     void OnJobMessage(JobCode code, JobParam& param);
+    // Runs the step from the event loop once the ending job's last message has been handled.
+    void AfterJobEnded(std::function<void()> step);
 
     // Worker steps.
     std::unique_ptr<CVSPDataEx> NewRecord();

@@ -68,3 +68,18 @@ TEST_F(EngineTest, BaudRateEmulationSwitchIsSavedAndLogged) {
     m_engine->SetStrictBaudrate(false, "COM99");
     EXPECT_EQ(port->StrictBaudrate, 1);
 }
+
+TEST_F(EngineTest, AListenerMayStartTheNextJobWhenOneEnds) {
+    MakeEngine();
+    CVSPDataEx* port = Create(ServerSettings("COM3", FreeTcpPort()));
+    ASSERT_NE(port, nullptr);
+    m_engine->Rows().SetChecked(RowOf(*port), true);
+    const PortSettings next = ServerSettings("COM4", FreeTcpPort());
+    QObject::connect(m_engine.get(), &CPortEngine::DeletionFinished,
+                     [&] { EXPECT_TRUE(m_engine->CreatePort(*next.Page())); });
+
+    ASSERT_TRUE(m_engine->DeleteCheckedPorts());
+    EXPECT_TRUE(
+        WaitFor([&] { return m_engine->FindByPortName("COM4") != nullptr && !m_engine->JobInProgress(); }));
+    EXPECT_EQ(m_engine->FindByPortName("COM3"), nullptr);
+}
