@@ -2,6 +2,18 @@
 
 #include "TelnetProtocol.h"
 
+namespace {
+
+// Inside a subnegotiation a value byte 255 would read as IAC: a rate such as 65535 would otherwise end
+// the command early or run it into the bytes after it.
+void AppendValueByte(std::vector<unsigned char>& bytes, unsigned char value) {
+    bytes.push_back(value);
+    if (value == telnet::IAC)
+        bytes.push_back(telnet::IAC);
+}
+
+} // namespace
+
 std::vector<unsigned char> BuildComPortCommand(int command, uint32_t value32, uint8_t value8) {
     if (command < telnet::COM_SET_BAUDRATE || command > telnet::COM_SET_CONTROL)
         return {};
@@ -9,9 +21,9 @@ std::vector<unsigned char> BuildComPortCommand(int command, uint32_t value32, ui
                                      static_cast<unsigned char>(command)};
     if (command == telnet::COM_SET_BAUDRATE) {
         for (int shift = 24; shift >= 0; shift -= 8)
-            bytes.push_back(static_cast<unsigned char>(value32 >> shift));
+            AppendValueByte(bytes, static_cast<unsigned char>(value32 >> shift));
     } else {
-        bytes.push_back(value8);
+        AppendValueByte(bytes, value8);
     }
     bytes.push_back(telnet::IAC);
     bytes.push_back(telnet::SE);

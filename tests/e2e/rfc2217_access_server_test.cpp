@@ -1,10 +1,12 @@
 #include "HeadlessProgram.h"
+#include "rfc2217_line_rate.h"
 
 #include <QProcess>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -119,65 +121,88 @@ private:
 
 class AccessServerTest : public HeadlessTest {
 protected:
+    // ser2net serving end B, the program's port COM9 linked to it, an application on COM9 and the device
+    // at end A.
+    void SetUp() override {
+        HeadlessTest::SetUp();
+        ASSERT_TRUE(m_terminals.Start(Folder()));
+        const int serverPort = FreeTcpPort();
+        m_server = std::make_unique<AccessServer>(Folder() + "/ser2net.yaml", serverPort, m_terminals.EndB());
+        ASSERT_TRUE(m_server->Start());
+        StorePort([&](CVSPDataBasic& port) {
+            port.PortName = "COM9";
+            port.VspMode = VSP_MODE_TCP_CLIENT;
+            port.PeerName = "127.0.0.1";
+            port.PeerPort = serverPort;
+            port.TelComUse = 1;
+            port.LogData = 1;
+            port.LogSystem = 1;
+        });
+        ASSERT_TRUE(StartProgram());
+        ASSERT_TRUE(WaitFor(
+            [&] { return SystemLog().find("A TCP/IP connection is established.") != std::string::npos; }));
+        ASSERT_TRUE(WaitForLink("COM9"));
+        m_application = OpenSerial(LinkPath("COM9"));
+        ASSERT_TRUE(m_application.IsOpen());
+        m_device = OpenSerial(m_terminals.EndA());
+        ASSERT_TRUE(m_device.IsOpen());
+    }
+
     std::string Folder() const { return m_home.path().toStdString(); }
     std::string SystemLog() const { return LogText("COM9", "_SYS.log"); }
+    const std::string& ServedDevice() const { return m_terminals.EndB(); }
+    std::optional<int> ServedRate() const {
+        Descriptor served(::open(ServedDevice().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        return LineRateOf(served.Fd());
+    }
+
+    JoinedTerminals m_terminals;
+    std::unique_ptr<AccessServer> m_server;
+    Descriptor m_application;
+    Descriptor m_device;
 };
 
 } // namespace
 
 TEST_F(AccessServerTest, ApplicationSettingsReachTheServedDeviceAndAreSentAgainAfterReconnect) {
-    JoinedTerminals terminals;
-    ASSERT_TRUE(terminals.Start(Folder()));
-    const int serverPort = FreeTcpPort();
-    AccessServer server(Folder() + "/ser2net.yaml", serverPort, terminals.EndB());
-    ASSERT_TRUE(server.Start());
-    StorePort([&](CVSPDataBasic& port) {
-        port.PortName = "COM9";
-        port.VspMode = VSP_MODE_TCP_CLIENT;
-        port.PeerName = "127.0.0.1";
-        port.PeerPort = serverPort;
-        port.TelComUse = 1;
-        port.LogData = 1;
-        port.LogSystem = 1;
-    });
-    ASSERT_TRUE(StartProgram());
-    ASSERT_TRUE(WaitFor(
-        [&] { return SystemLog().find("A TCP/IP connection is established.") != std::string::npos; }));
-
     // The application chooses its line while the link is up: each change goes to the server at once.
-    ASSERT_TRUE(WaitForLink("COM9"));
-    Descriptor application = OpenSerial(LinkPath("COM9"));
-    ASSERT_TRUE(application.IsOpen());
-    ASSERT_TRUE(SetLine(application.Fd(), B19200, true));
-    EXPECT_TRUE(WaitFor([&] { return HasLine(terminals.EndB(), B19200, true); }));
+    ASSERT_TRUE(SetLine(m_application.Fd(), B19200, true));
+    EXPECT_TRUE(WaitFor([&] { return HasLine(ServedDevice(), B19200, true); }));
 
-    Descriptor device = OpenSerial(terminals.EndA());
-    ASSERT_TRUE(device.IsOpen());
     const std::string outbound = EveryByte();
-    ASSERT_TRUE(application.Send(outbound));
-    EXPECT_EQ(device.Receive(outbound.size()), outbound);
+    ASSERT_TRUE(m_application.Send(outbound));
+    EXPECT_EQ(m_device.Receive(outbound.size()), outbound);
     const std::string inbound(outbound.rbegin(), outbound.rend());
-    ASSERT_TRUE(device.Send(inbound));
-    EXPECT_EQ(application.Receive(inbound.size()), inbound);
+    ASSERT_TRUE(m_device.Send(inbound));
+    EXPECT_EQ(m_application.Receive(inbound.size()), inbound);
 
     // The link drops; meanwhile the device is set otherwise. When the program reconnects it sends the
     // application's settings again, over the server's own defaults.
-    ASSERT_TRUE(server.Stop());
+    ASSERT_TRUE(m_server->Stop());
     ASSERT_TRUE(
         WaitFor([&] { return SystemLog().find("A TCP/IP connection is closed.") != std::string::npos; }));
     {
-        Descriptor served(::open(terminals.EndB().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        Descriptor served(::open(ServedDevice().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
         ASSERT_TRUE(SetLine(served.Fd(), B4800, false));
-        ASSERT_TRUE(HasLine(terminals.EndB(), B4800, false));
+        ASSERT_TRUE(HasLine(ServedDevice(), B4800, false));
     }
-    ASSERT_TRUE(server.Start());
-    EXPECT_TRUE(WaitFor([&] { return HasLine(terminals.EndB(), B19200, true); }, 20000));
+    ASSERT_TRUE(m_server->Start());
+    EXPECT_TRUE(WaitFor([&] { return HasLine(ServedDevice(), B19200, true); }, 20000));
 
-    ASSERT_TRUE(application.Send("\xFF again"));
-    EXPECT_EQ(device.Receive(7), "\xFF again");
+    ASSERT_TRUE(m_application.Send("\xFF again"));
+    EXPECT_EQ(m_device.Receive(7), "\xFF again");
     const std::string dataLog = LogText("COM9", "_DATA.log");
     EXPECT_NE(dataLog.find("[TELCOM] send_port_state_to_net TELCOM_SET_BAUD [19200]\r\n"), std::string::npos);
     EXPECT_NE(dataLog.find("[TELCOM] TCP -> VSP response of SET_STOPSIZE 1:1,2:2,3:1.5 [2]\r\n"),
               std::string::npos);
+    EXPECT_EQ(StopProgram(), 0);
+}
+
+TEST_F(AccessServerTest, RateWithA255ByteReachesTheServedDeviceWhole) {
+    // 65535 is 00 00 FF FF on the wire: undoubled, the server would read a short, broken command.
+    ASSERT_TRUE(SetAnyLineRate(m_application.Fd(), 65535));
+    EXPECT_TRUE(WaitFor([&] { return ServedRate() == 65535; }));
+    ASSERT_TRUE(m_application.Send("\xFF\xFF after"));
+    EXPECT_EQ(m_device.Receive(8), "\xFF\xFF after");
     EXPECT_EQ(StopProgram(), 0);
 }

@@ -406,13 +406,13 @@ TEST_P(ComPortCommand, SentInOneCall) {
 INSTANTIATE_TEST_SUITE_P(
     TelComEngine, ComPortCommand,
     ::testing::Values(CommandCase{"BaudRate115200", 1, 115200, 0, "FF FA 2C 01 00 01 C2 00 FF F0"},
-                      CommandCase{"BaudRateBytesNotDoubled", 1, 0xFFFFFFFF, 0,
-                                  "FF FA 2C 01 FF FF FF FF FF F0"},
+                      CommandCase{"BaudRateBytes255Doubled", 1, 0x0000FFFF, 0,
+                                  "FF FA 2C 01 00 00 FF FF FF FF FF F0"},
                       CommandCase{"DataSize", 2, 0, 7, "FF FA 2C 02 07 FF F0"},
                       CommandCase{"Parity", 3, 0, 3, "FF FA 2C 03 03 FF F0"},
                       CommandCase{"StopSize", 4, 0, 2, "FF FA 2C 04 02 FF F0"},
                       CommandCase{"ControlDtrOn", 5, 0, 8, "FF FA 2C 05 08 FF F0"},
-                      CommandCase{"ValueByteNotDoubled", 5, 0, 255, "FF FA 2C 05 FF FF F0"},
+                      CommandCase{"ValueByte255Doubled", 5, 0, 255, "FF FA 2C 05 FF FF FF F0"},
                       CommandCase{"UnknownZero", 0, 9600, 1, ""}, CommandCase{"UnknownSix", 6, 9600, 1, ""}),
     [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.name); });
 
