@@ -1,8 +1,7 @@
 #include "CDataPump.h"
 
 #include "CEnginePorts.h"
-#include "CNormalSocket.h"
-#include "CSSLSocket.h"
+#include "CPortLink.h"
 #include "CTelComEngine.h"
 #include "CVSPDataEx.h"
 #include "CVsportax1.h"

@@ -1,6 +1,5 @@
 #include "CPortEngine.h"
 
-#include "CNormalSocket.h"
 #include "CRegistryStore.h"
 #include "CSSLSocket.h"
 #include "CUserNotifier.h"
@@ -12,6 +11,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <thread>
 
 namespace {
 
