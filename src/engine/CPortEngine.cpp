@@ -1,7 +1,6 @@
 #include "CPortEngine.h"
 
 #include "CRegistryStore.h"
-#include "CSSLSocket.h"
 #include "CUserNotifier.h"
 #include "CVSPDataEx.h"
 #include "CVSPLog.h"
