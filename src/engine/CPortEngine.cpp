@@ -1,5 +1,6 @@
 #include "CPortEngine.h"
 
+#include "CPortLink.h"
 #include "CRegistryStore.h"
 #include "CUserNotifier.h"
 #include "CVSPDataEx.h"
