@@ -1,12 +1,14 @@
 #include "CHeadlessProgram.h"
 #include "CSignalWatcher.h"
 #include "CStartSequence.h"
+#include "OpenFileLimit.h"
 #include "TlsLibrary.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 int main(int argc, char** argv) {
+    RaiseOpenFileLimit();
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
