@@ -335,8 +335,17 @@ void CTelComEngine::SendVerb(const char* verbName, unsigned char verb, int optio
 void CTelComEngine::SendRaw(const unsigned char* data, int length) {
     if (data == nullptr || length <= 0)
         return;
-    CPortLink& link = m_port.SSLUse != 0 ? m_tlsLink : m_plainLink;
-    link.SendData(data, length);
+    if (m_port.SSLUse != 0) {
+        m_tlsLink.SendData(data, length);
+        return;
+    }
+    // Sent at once, a command would overtake the serial data still waiting for the link, or be lost while
+    // the link refuses bytes; behind that data it leaves in order.
+    if (!m_port.PortToNetQueue.IsEmpty() || m_plainLink.IsWriteBlocked()) {
+        m_port.PortToNetQueue.Append(data, static_cast<std::size_t>(length));
+        return;
+    }
+    m_plainLink.SendData(data, length);
 }
 
 bool CTelComEngine::LogsData() const {

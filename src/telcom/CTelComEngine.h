@@ -47,7 +47,8 @@ public:
     void SendDont(int option);
     void SendWill(int option);
     void SendWont(int option);
-    // Sends bytes as they are over the port's link (TLS when the port uses it).
+    // Sends bytes as they are over the port's link (TLS when the port uses it); on a plain link they wait
+    // in the port's outbound queue behind serial data still queued there or while the link refuses bytes.
     void SendRaw(const unsigned char* data, int length);
 
 private:

@@ -1,5 +1,7 @@
+#include "CPortLink.h"
 #include "EngineFixture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <initializer_list>
@@ -44,6 +46,10 @@ public:
         m_events.OnRTS(m_id, level);
     }
     void Break(int on) { m_events.OnBreak(m_id, on); }
+    void WriteBytes(const std::string& bytes) {
+        written += bytes;
+        m_events.OnDeviceReady(m_id);
+    }
 
     int Create(const std::string&) override { return 1; }
     int Attach(const std::string&) override { return 0; }
@@ -55,8 +61,13 @@ public:
         return acceptsStrictBaudRate.load();
     }
     int IsOpened() override { return opened; }
-    int GetInCount() override { return 0; }
-    int Read(unsigned char*, int) override { return 0; }
+    int GetInCount() override { return static_cast<int>(written.size()); }
+    int Read(unsigned char* buffer, int length) override {
+        const std::size_t count = std::min(written.size(), static_cast<std::size_t>(length));
+        written.copy(reinterpret_cast<char*>(buffer), count);
+        written.erase(0, count);
+        return static_cast<int>(count);
+    }
     int Write(const unsigned char*, int length) override { return length; }
     int SetDSR(int level) override { return Present("DSR", level); }
     int SetCTS(int level) override { return Present("CTS", level); }
@@ -79,6 +90,8 @@ public:
     int baud = 9600, dataBits = 8, parity = 0, stopBits = 0, dtr = 1, rts = 1;
     // Modem inputs as presented, e.g. "DSR=1".
     std::vector<std::string> presented;
+    // What the application wrote and the engine has not read yet.
+    std::string written;
 
 private:
     int Present(const char* line, int level) {
@@ -307,4 +320,36 @@ TEST_F(SerialEventRoutingTest, BaudRateEmulationSwitchIsSavedAppliedAndItsOutcom
     m_engine->SetStrictBaudrate(true, "COM99");
     EXPECT_EQ(application->strictBaudRate, 0);
     EXPECT_EQ(port->StrictBaudrate, 0);
+}
+
+TEST_F(SerialEventRoutingTest, CommandWhileTheLinkIsBackedUpFollowsTheDataWrittenBeforeIt) {
+    const int smallWindow = 4096;
+    CVSPDataEx* port = MakeTelComPort(true, 0);
+    ASSERT_NE(port, nullptr);
+    ::setsockopt(listener.Fd(), SOL_SOCKET, SO_RCVBUF, &smallWindow, sizeof smallWindow);
+    AcceptWithPortState(*port, PortStateCommands(8, 11, 9600, 8, 1, 1));
+
+    // The peer reads nothing until the link refuses more and the application's bytes wait in the port.
+    const std::string piece(65536, 'x');
+    std::size_t total = 0;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            if (port->PlainLink().IsWriteBlocked())
+                return true;
+            if (application->written.empty()) {
+                application->WriteBytes(piece);
+                total += piece.size();
+            }
+            return false;
+        },
+        20000));
+    // What the engine has read so far was written before the change; the rest follows it.
+    const std::size_t readBefore = total - application->written.size();
+    application->SetDtr(0);
+
+    const std::string expected =
+        std::string(readBefore, 'x') + ComPortCommand(5, {9}) + std::string(total - readBefore, 'x');
+    const std::string received = peer.Receive(expected.size(), 20000);
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the command is not where the application made it";
 }
