@@ -323,10 +323,8 @@ TEST_F(SerialEventRoutingTest, BaudRateEmulationSwitchIsSavedAppliedAndItsOutcom
 }
 
 TEST_F(SerialEventRoutingTest, CommandWhileTheLinkIsBackedUpFollowsTheDataWrittenBeforeIt) {
-    const int smallWindow = 4096;
     CVSPDataEx* port = MakeTelComPort(true, 0);
     ASSERT_NE(port, nullptr);
-    ::setsockopt(listener.Fd(), SOL_SOCKET, SO_RCVBUF, &smallWindow, sizeof smallWindow);
     AcceptWithPortState(*port, PortStateCommands(8, 11, 9600, 8, 1, 1));
 
     // The peer reads nothing until the link refuses more and the application's bytes wait in the port.
