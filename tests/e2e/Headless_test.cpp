@@ -136,11 +136,11 @@ TEST_F(HeadlessTest, RefusedConnectIsLoggedAndRetriedOnEverySupervisionPass) {
             log = LogText("COM6", "_SYS.log");
             return Occurrences(log, "[TCP] Retry to connect.\r\n") >= 2;
         },
-        16000));
+        25000));
     EXPECT_GE(Occurrences(log, "[111] Connection refused\n"), 3u);
 
     Descriptor listener = ListenOn(unusedPort);
-    Descriptor peer = AcceptFrom(listener, 8000);
+    Descriptor peer = AcceptFrom(listener, 12000);
     ASSERT_TRUE(peer.IsOpen());
     std::string received;
     ASSERT_TRUE(WaitFor([&] {
