@@ -14,6 +14,7 @@ std::unique_ptr<CVSPDataBasic> PortSettings::Page() const {
     page->SSLUse = SSLUse;
     page->TelComUse = TelComUse;
     page->LogData = LogData;
+    page->LogSystem = LogSystem;
     page->Bypass = Bypass;
     page->BypassPortName = BypassPortName;
     page->PortComments = PortComments;

@@ -47,6 +47,7 @@ struct PortSettings {
     int SSLUse = 0;
     int TelComUse = 0;
     int LogData = 0;
+    int LogSystem = 0;
     int Bypass = 0;
     std::string BypassPortName;
     std::string PortComments;
