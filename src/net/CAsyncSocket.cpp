@@ -39,14 +39,37 @@ struct CAsyncSocket::Watch {
     bool readArmed = true;
     bool writeArmed = false;
     bool outOfBandArmed = true;
+    // The read notifier stays on while its owner keeps reading, since switching it off and on for
+    // every read costs the event loop more than the read itself; it is switched off only when it
+    // fires again before the owner has read.
+    bool readParked = false;
 
     // A stream socket that is neither connected nor listening polls as hung up; it must not look
     // readable to its owner.
     void Update() {
         const bool stream = type == SOCK_STREAM;
-        read->setEnabled(!closeNotified && readArmed && (!stream || listening || connected));
+        read->setEnabled(!closeNotified && !readParked && (!stream || listening || connected));
         write->setEnabled(!closeNotified && writeArmed);
         exception->setEnabled(!closeNotified && outOfBandArmed && stream && connected);
+    }
+
+    // Takes the read notification that is due; false (and the notifier parked) if none is.
+    bool TakeReadNotification() {
+        if (!readArmed) {
+            readParked = true;
+            Update();
+            return false;
+        }
+        readArmed = false;
+        return true;
+    }
+
+    void RearmRead() {
+        readArmed = true;
+        if (readParked) {
+            readParked = false;
+            Update();
+        }
     }
 };
 
@@ -99,24 +122,21 @@ bool CAsyncSocket::Attach(int descriptor) {
     QObject::connect(m_watch->read.get(), &QSocketNotifier::activated, [this] {
         Watch& watch = *m_watch;
         if (watch.listening) {
-            watch.readArmed = false;
-            watch.Update();
-            OnAccept(0);
+            if (watch.TakeReadNotification())
+                OnAccept(0);
             return;
         }
         if (watch.type != SOCK_STREAM) {
-            watch.readArmed = false;
-            watch.Update();
-            OnReceive(0);
+            if (watch.TakeReadNotification())
+                OnReceive(0);
             return;
         }
         // Readable stream: data, an orderly close, or a pending error, told apart by a peek.
         char probe;
         const ssize_t peeked = ::recv(m_fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
         if (peeked > 0) {
-            watch.readArmed = false;
-            watch.Update();
-            OnReceive(0);
+            if (watch.TakeReadNotification())
+                OnReceive(0);
             return;
         }
         const int error = peeked == 0 ? 0 : errno;
@@ -169,6 +189,7 @@ bool CAsyncSocket::Listen(int backlog) {
     }
     m_watch->listening = true;
     m_watch->readArmed = true;
+    m_watch->readParked = false;
     m_watch->Update();
     return true;
 }
@@ -199,8 +220,7 @@ bool CAsyncSocket::Accept(CAsyncSocket& into, sockaddr* address, socklen_t* leng
     }
     const int descriptor = ::accept4(m_fd, address, length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     const int error = errno;
-    m_watch->readArmed = true;
-    m_watch->Update();
+    m_watch->RearmRead();
     if (descriptor < 0) {
         m_lastError = error;
         return false;
@@ -224,10 +244,11 @@ int CAsyncSocket::ReceiveFrom(void* buffer, int length, sockaddr* from, socklen_
     }
     const ssize_t received = ::recvfrom(m_fd, buffer, length, flags, from, fromLength);
     const int error = errno;
-    m_watch->readArmed = true;
-    if (flags & MSG_OOB)
+    m_watch->RearmRead();
+    if (flags & MSG_OOB) {
         m_watch->outOfBandArmed = true;
-    m_watch->Update();
+        m_watch->Update();
+    }
     if (received < 0) {
         m_lastError = error;
         return -1;
