@@ -9,8 +9,16 @@
 #include "CVSPDataEx.h"
 #include "ErrorText.h"
 
+#include <algorithm>
+#include <cstdint>
+
 CLinkSupervisor::CLinkSupervisor(CEnginePorts& ports, CSerialEventRouter& router)
-    : m_ports(ports), m_router(router) {}
+    : m_ports(ports), m_router(router) {
+    m_handshakeDeadline.setSingleShot(true);
+    m_handshakeDeadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_handshakeDeadline, &QTimer::timeout, &m_handshakeDeadline,
+                     [this] { OnHandshakeDeadline(); });
+}
 
 void CLinkSupervisor::SupervisionTick() {
     CPortListModel& rows = m_ports.Rows();
@@ -30,6 +38,40 @@ void CLinkSupervisor::Supervise(CVSPDataEx& port) {
         return;
     }
     SupervisePlain(port);
+}
+
+bool CLinkSupervisor::HandshakeRunning(CVSPDataEx& port) {
+    if (port.VspState == VSP_STOP || port.SSLUse != 1 || port.SslStartTick == 0)
+        return false;
+    if (port.VspMode != VSP_MODE_TCP_CLIENT && port.VspMode != VSP_MODE_TCP_SERVER)
+        return false;
+    const int tls = port.SslSocket().GetSSLState();
+    return tls != CSSLSocket::TLS_IDLE && tls != CSSLSocket::TLS_ESTABLISHED;
+}
+
+void CLinkSupervisor::ArmHandshakeDeadline(uint32_t startTick) {
+    const uint32_t elapsed = CSSLSocket::TickNow() - startTick;
+    // A handshake already past its limit is ended by the pass or the deadline that is running now.
+    if (elapsed > HandshakeLimitMs)
+        return;
+    // One millisecond past the limit: the timeout needs more than the limit to have passed.
+    const int remaining = static_cast<int>(HandshakeLimitMs + 1 - elapsed);
+    if (!m_handshakeDeadline.isActive() || m_handshakeDeadline.remainingTime() > remaining)
+        m_handshakeDeadline.start(remaining);
+}
+
+void CLinkSupervisor::OnHandshakeDeadline() {
+    CPortListModel& rows = m_ports.Rows();
+    for (int row = 0; row < rows.RowCount(); ++row) {
+        CVSPDataEx* port = m_ports.AtRow(row);
+        if (port && HandshakeRunning(*port) && HandshakeTooLong(*port))
+            HandshakeTimeout(*port);
+    }
+    for (int row = 0; row < rows.RowCount(); ++row) {
+        CVSPDataEx* port = m_ports.AtRow(row);
+        if (port && HandshakeRunning(*port))
+            ArmHandshakeDeadline(port->SslStartTick);
+    }
 }
 
 bool CLinkSupervisor::HandshakeTooLong(const CVSPDataEx& port) const {
@@ -162,6 +204,8 @@ void CLinkSupervisor::OnTlsStarted(CVSPDataEx& port, long lParam) {
     port.PortLog().WriteSystemText("A TCP/IP connection is established. Start SSL.\r\n");
     port.SockState = VSP_SOCKET_SSL_HANDSHAKE;
     m_ports.UpdateRow(port);
+    if (port.SslStartTick != 0)
+        ArmHandshakeDeadline(port.SslStartTick);
 }
 
 void CLinkSupervisor::OnLinkClosed(CVSPDataEx& port) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QTimer>
+
+#include <cstdint>
+
 class CEnginePorts;
 class CSerialEventRouter;
 class CVSPDataEx;
@@ -27,6 +31,12 @@ public:
 
 private:
     void Supervise(CVSPDataEx& port);
+    // True while the port's TLS handshake has started and neither finished nor been given up.
+    static bool HandshakeRunning(CVSPDataEx& port);
+    // Makes the deadline timer fire just after the limit of a handshake begun at startTick, unless it
+    // already fires earlier.
+    void ArmHandshakeDeadline(uint32_t startTick);
+    void OnHandshakeDeadline();
     void SuperviseTlsClient(CVSPDataEx& port);
     void SuperviseTlsServer(CVSPDataEx& port);
     void SupervisePlain(CVSPDataEx& port);
@@ -37,4 +47,7 @@ private:
 
     CEnginePorts& m_ports;
     CSerialEventRouter& m_router;
+    // The supervision pass comes every 5 s and its timer may drift, so a handshake could run well past
+    // 15 s before a pass noticed it; this timer ends each one just after its limit.
+    QTimer m_handshakeDeadline;
 };
