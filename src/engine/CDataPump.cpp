@@ -30,8 +30,12 @@ void CDataPump::RequestPass() {
 }
 
 void CDataPump::RunPass() {
-    if (PumpTick() > 0)
-        RequestPass();
+    const auto end = std::chrono::steady_clock::now() + BurstTime;
+    do {
+        if (PumpTick() == 0)
+            return;
+    } while (std::chrono::steady_clock::now() < end);
+    RequestPass();
 }
 
 std::size_t CDataPump::PumpTick() {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstddef>
 #include <vector>
 
@@ -12,8 +13,9 @@ class CVSPDataEx;
 
 // Moves bytes between each port's virtual port and its network link, and between the links of bypass
 // pairs. A pass runs when a port or a link reports work; while passes move bytes they follow each other
-// with a return to the event loop in between, and a pass that moved nothing waits for the next report,
-// so an idle program costs nothing.
+// directly for a short time before the event loop gets its turn, so a busy link pays for one wake-up per
+// burst rather than per pass. A pass that moved nothing waits for the next report, so an idle program
+// costs nothing.
 class CDataPump : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +27,8 @@ public:
     static constexpr std::size_t WriteBufferSize = 8192;
     // The most a link takes in one send.
     static constexpr std::size_t LinkSendLimit = 4096;
+    // How long passes may follow each other before sockets, timers and windows are served again.
+    static constexpr std::chrono::microseconds BurstTime{500};
 
     explicit CDataPump(CEnginePorts& ports);
 
