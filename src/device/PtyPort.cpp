@@ -138,6 +138,7 @@ void PtyPort::ReleaseDevice() {
     m_serialFd = -1;
     m_opened = m_dtr = m_rts = false;
     m_staged.clear();
+    m_deviceEmptied = false;
     m_waitingForRoom = false;
 }
 
@@ -158,11 +159,11 @@ int PtyPort::SetStrictBaudRate(int on) {
     return 1;
 }
 
+// The engine asks every port on every pass, so both answers come from what the watch keeps up to date
+// rather than from the device: a busy port would otherwise pay system calls for every idle one.
 int PtyPort::IsOpened() {
     std::lock_guard lock(m_mutex);
-    if (m_pty)
-        return m_pty->IsHeldByApplication() ? 1 : 0;
-    return m_serialFd >= 0 ? 1 : 0;
+    return m_opened ? 1 : 0;
 }
 
 int PtyPort::GetInCount() {
@@ -170,7 +171,7 @@ int PtyPort::GetInCount() {
     if (!HoldsDevice())
         return 0;
     int waiting = 0;
-    if (ioctl(DeviceFd(), FIONREAD, &waiting) != 0)
+    if (!m_deviceEmptied && ioctl(DeviceFd(), FIONREAD, &waiting) != 0)
         waiting = 0;
     return static_cast<int>(std::min<std::size_t>(INT_MAX, m_staged.size() + waiting));
 }
@@ -241,8 +242,12 @@ void PtyPort::PullFromDevice(Events& out) {
         if (n < 0 && errno == EINTR)
             continue;
         // EAGAIN: nothing more; EIO: the application closed and everything it wrote has been read.
-        if (n <= 0)
+        // Either way the device holds nothing until its next wake-up.
+        if (n <= 0) {
+            m_deviceEmptied = n == 0 || errno == EAGAIN || errno == EIO;
             return;
+        }
+        m_deviceEmptied = false;
         if (!packets) {
             m_staged.insert(m_staged.end(), chunk, chunk + n);
         } else if (chunk[0] == TIOCPKT_DATA) {

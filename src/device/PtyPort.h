@@ -94,6 +94,7 @@ private:
     LinePacer m_toApplication;
     LinePacer m_fromApplication;
     std::vector<unsigned char> m_staged; // read from the device, not yet handed out by Read
+    bool m_deviceEmptied = false;        // the last read found the device empty
     bool m_waitingForRoom = false;
     unsigned m_openCount = 0;
     unsigned m_programNameOpen = 0; // the open m_programName belongs to; 0 = none yet
