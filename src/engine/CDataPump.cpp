@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -25,8 +26,24 @@ CDataPump::CDataPump(CEnginePorts& ports) : m_ports(ports), m_writeBuffer(WriteB
 }
 
 void CDataPump::RequestPass() {
+    m_allDue = true;
     if (!m_passTimer.isActive())
         m_passTimer.start();
+}
+
+void CDataPump::RequestPass(int vspId) {
+    MarkDue(vspId);
+    // A partner forwards into this port's link, so room there is work for it too.
+    if (const CVSPDataEx* port = m_ports.Find(vspId))
+        if (const auto* partner = static_cast<const CVSPDataEx*>(port->BypassPeer))
+            MarkDue(partner->VspId);
+    if (!m_passTimer.isActive())
+        m_passTimer.start();
+}
+
+void CDataPump::MarkDue(int vspId) {
+    if (vspId >= VSP_ID_FIRST && vspId <= VSP_ID_LAST)
+        m_due.set(static_cast<std::size_t>(vspId - VSP_ID_FIRST));
 }
 
 void CDataPump::RunPass() {
@@ -40,25 +57,43 @@ void CDataPump::RunPass() {
 
 std::size_t CDataPump::PumpTick() {
     std::size_t moved = 0;
+    const bool all = std::exchange(m_allDue, false);
     CPortListModel& rows = m_ports.Rows();
     for (int row = 0; row < rows.RowCount(); ++row) {
-        CVSPDataEx* port = m_ports.AtRow(row);
+        const int id = rows.VspIdAt(row);
+        if (id < VSP_ID_FIRST || id > VSP_ID_LAST)
+            continue;
+        const std::size_t bit = static_cast<std::size_t>(id - VSP_ID_FIRST);
+        if (!all && !m_due.test(bit))
+            continue;
+        m_due.reset(bit);
+        CVSPDataEx* port = m_ports.Find(id);
         if (!port || !port->Control())
             continue;
-        // Asked once per pass: each answer costs the device a system call.
-        const bool opened = port->Control()->IsOpened() == 1;
-        moved += DeviceToQueue(*port, opened);
-        if (opened && port->Bypass == 0)
-            moved += WriteToDevice(*port);
-        if (IsDataFlowing(port->SockState)) {
-            moved += PollLink(*port);
-            if (port->Bypass == 0)
-                moved += SendOneChunk(*port);
-        }
-        CVSPDataEx* partner = static_cast<CVSPDataEx*>(port->BypassPeer);
-        if (port->Bypass == 1 && m_ports.BatchJob == 0 && partner && IsDataFlowing(partner->SockState))
-            moved += ForwardBypass(*port, *partner);
+        const std::size_t movedHere = VisitPort(*port);
+        // A port that moved bytes or still holds some is visited again; any other waits for a report.
+        if (movedHere > 0 || !port->PortToNetQueue.IsEmpty() || !port->NetToPortQueue.IsEmpty())
+            m_due.set(bit);
+        moved += movedHere;
     }
+    return moved;
+}
+
+std::size_t CDataPump::VisitPort(CVSPDataEx& port) {
+    std::size_t moved = 0;
+    // Asked once per visit and used for both directions.
+    const bool opened = port.Control()->IsOpened() == 1;
+    moved += DeviceToQueue(port, opened);
+    if (opened && port.Bypass == 0)
+        moved += WriteToDevice(port);
+    if (IsDataFlowing(port.SockState)) {
+        moved += PollLink(port);
+        if (port.Bypass == 0)
+            moved += SendOneChunk(port);
+    }
+    CVSPDataEx* partner = static_cast<CVSPDataEx*>(port.BypassPeer);
+    if (port.Bypass == 1 && m_ports.BatchJob == 0 && partner && IsDataFlowing(partner->SockState))
+        moved += ForwardBypass(port, *partner);
     return moved;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "PortStates.h"
+
 #include <QObject>
 #include <QTimer>
 
+#include <bitset>
 #include <chrono>
 #include <cstddef>
 #include <vector>
@@ -15,7 +18,8 @@ class CVSPDataEx;
 // pairs. A pass runs when a port or a link reports work; while passes move bytes they follow each other
 // directly for a short time before the event loop gets its turn, so a busy link pays for one wake-up per
 // burst rather than per pass. A pass that moved nothing waits for the next report, so an idle program
-// costs nothing.
+// costs nothing. A pass visits, in display order, the ports that reported work or still hold bytes, so
+// one busy port among many idle ones does not pay for visiting them all.
 class CDataPump : public QObject {
     Q_OBJECT
 public:
@@ -32,12 +36,16 @@ public:
 
     explicit CDataPump(CEnginePorts& ports);
 
-    // Runs a pass soon from the event loop; several requests before it runs give one pass.
+    // Runs a pass over every port soon from the event loop; several requests before it runs give one pass.
     void RequestPass();
-    // One pass over every row in display order; returns the bytes moved.
+    // Runs a pass soon that visits at least this port and its bypass partner.
+    void RequestPass(int vspId);
+    // One pass over the rows due a visit, in display order; returns the bytes moved.
     std::size_t PumpTick();
 
 private:
+    // One port's share of a pass; returns the bytes moved.
+    std::size_t VisitPort(CVSPDataEx& port);
     // `opened`: an application has the port open.
     std::size_t DeviceToQueue(CVSPDataEx& port, bool opened);
     std::size_t WriteToDevice(CVSPDataEx& port);
@@ -51,8 +59,12 @@ private:
     // Puts the part of the gathered batch that was not taken back at the head of the queue.
     void ReturnUnused(CChunkQueue& queue, std::size_t total, std::size_t used);
     void RunPass();
+    void MarkDue(int vspId);
 
     CEnginePorts& m_ports;
+    // Ports to visit in the next pass, by control id; the next pass visits all when m_allDue is set.
+    std::bitset<VSP_ID_COUNT> m_due;
+    bool m_allDue = true;
     QTimer m_passTimer;
     std::vector<unsigned char> m_writeBuffer;
     unsigned char m_readBuffer[ReadSize];

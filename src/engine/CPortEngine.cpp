@@ -674,8 +674,8 @@ void CPortEngine::OnBreak(int id, int on) {
     m_router.OnBreak(id, on);
 }
 
-void CPortEngine::OnDeviceReady(int) {
-    m_pump.RequestPass();
+void CPortEngine::OnDeviceReady(int id) {
+    m_pump.RequestPass(id);
 }
 
 void CPortEngine::OnLinkMessage(int message, int vspId, long lParam) {
@@ -683,6 +683,6 @@ void CPortEngine::OnLinkMessage(int message, int vspId, long lParam) {
     m_pump.RequestPass();
 }
 
-void CPortEngine::OnLinkReady(int) {
-    m_pump.RequestPass();
+void CPortEngine::OnLinkReady(int id) {
+    m_pump.RequestPass(id);
 }
