@@ -107,7 +107,9 @@ std::size_t CDataPump::DeviceToQueue(CVSPDataEx& port, bool opened) {
     if (n <= 0)
         return 0;
     const std::size_t count = static_cast<std::size_t>(n);
-    if (port.Bypass == 1 || !IsDataFlowing(port.SockState))
+    // Bytes written while a TLS handshake runs wait for it; with no link at all they go nowhere.
+    const bool linkComing = port.SockState == VSP_SOCKET_SSL_HANDSHAKE;
+    if (port.Bypass == 1 || !(IsDataFlowing(port.SockState) || linkComing))
         return count;
     CChunkQueue::Chunk chunk;
     if (port.TelComUse == 1) {
