@@ -1,4 +1,4 @@
-#include "ApplicationRate.h"
+#include "LineRate.h"
 #include "PortTestSupport.h"
 
 #include <QEventLoop>
@@ -168,7 +168,7 @@ TEST_F(PtyPortTest, ReportsWhatTheApplicationSets) {
          {"BaudRate", {115200}},
          [](CVsportax1& p) { return p.GetBaudRate() == 115200; }},
         {"rate without a name",
-         [](Application& a) { return a.MakeRaw(B9600) && SetApplicationRate(a.Fd(), 250000); },
+         [](Application& a) { return a.MakeRaw(B9600) && SetAnyLineRate(a.Fd(), 250000); },
          {"BaudRate", {250000}},
          [](CVsportax1& p) { return p.GetBaudRate() == 250000; }},
         {"two stop bits",

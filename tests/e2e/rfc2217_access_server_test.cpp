@@ -1,5 +1,5 @@
 #include "HeadlessProgram.h"
-#include "rfc2217_line_rate.h"
+#include "LineRate.h"
 
 #include <QProcess>
 

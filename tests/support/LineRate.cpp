@@ -1,5 +1,5 @@
-// Kept apart from the other tests: the kernel's termios2 and glibc's termios cannot share a file.
-#include "rfc2217_line_rate.h"
+// Kept apart from the tests that use it: the kernel's termios2 and glibc's termios cannot share a file.
+#include "LineRate.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
