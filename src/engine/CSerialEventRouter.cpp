@@ -7,15 +7,9 @@
 #include "CVSPDataEx.h"
 #include "CVsportax1.h"
 #include "EngineTexts.h"
+#include "TelnetProtocol.h"
 
 namespace {
-
-constexpr int CONTROL_BREAK_ON = 5;
-constexpr int CONTROL_BREAK_OFF = 6;
-constexpr int CONTROL_DTR_ON = 8;
-constexpr int CONTROL_DTR_OFF = 9;
-constexpr int CONTROL_RTS_ON = 11;
-constexpr int CONTROL_RTS_OFF = 12;
 
 void SendControl(CVSPDataEx& port, int value) {
     port.TelCom().SendComPortCommand(CTelComEngine::SET_CONTROL, 0, static_cast<uint8_t>(value));
@@ -134,7 +128,7 @@ void CSerialEventRouter::OnRTS(int id, int level) {
     if (Forwards(*port)) {
         if (logs)
             port->PortLog().WriteDataText("[TELCOM] VSP->TCP OnRTS [%d]\r\n", level);
-        SendControl(*port, level == 1 ? CONTROL_RTS_ON : CONTROL_RTS_OFF);
+        SendControl(*port, level == 1 ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF);
     }
     port->RtsState = level;
 }
@@ -149,7 +143,7 @@ void CSerialEventRouter::OnDTR(int id, int level) {
     if (Forwards(*port)) {
         if (logs)
             port->PortLog().WriteDataText("[TELCOM] VSP->TCP OnDTR [%d]\r\n", level);
-        SendControl(*port, level == 1 ? CONTROL_DTR_ON : CONTROL_DTR_OFF);
+        SendControl(*port, level == 1 ? telnet::CONTROL_DTR_ON : telnet::CONTROL_DTR_OFF);
     }
     port->DtrState = level;
 }
@@ -164,7 +158,7 @@ void CSerialEventRouter::OnBreak(int id, int on) {
     if (Forwards(*port)) {
         if (logs)
             port->PortLog().WriteDataText("[TELCOM] VSP->TCP OnBreak [%d]\r\n", on);
-        SendControl(*port, on == 1 ? CONTROL_BREAK_ON : CONTROL_BREAK_OFF);
+        SendControl(*port, on == 1 ? telnet::CONTROL_BREAK_ON : telnet::CONTROL_BREAK_OFF);
     }
 }
 
@@ -175,12 +169,12 @@ void CSerialEventRouter::SendPortStateToNet(CVSPDataEx& port) {
     const bool logs = port.LogData == 1;
     CVSPLog& log = port.PortLog();
 
-    const int dtr = device->GetDTR() == 1 ? CONTROL_DTR_ON : CONTROL_DTR_OFF;
+    const int dtr = device->GetDTR() == 1 ? telnet::CONTROL_DTR_ON : telnet::CONTROL_DTR_OFF;
     SendControl(port, dtr);
     if (logs)
         log.WriteDataText("[TELCOM] send_port_state_to_net [DTR %d 8:ON, 9:OFF] TELCOM_SET_CONTROL [%X]\r\n",
                           dtr, dtr);
-    const int rts = device->GetRTS() == 1 ? CONTROL_RTS_ON : CONTROL_RTS_OFF;
+    const int rts = device->GetRTS() == 1 ? telnet::CONTROL_RTS_ON : telnet::CONTROL_RTS_OFF;
     SendControl(port, rts);
     if (logs)
         log.WriteDataText(

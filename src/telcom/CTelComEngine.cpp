@@ -21,17 +21,17 @@ constexpr unsigned char TERMINAL_TYPE_ANSWER[] = {
 
 const char* ControlChangeText(int value) {
     switch (value) {
-    case 5:
+    case telnet::CONTROL_BREAK_ON:
         return "Set BREAK State ON\r\n";
-    case 6:
+    case telnet::CONTROL_BREAK_OFF:
         return "Set BREAK State OFF\r\n";
-    case 8:
+    case telnet::CONTROL_DTR_ON:
         return "Set DTR Signal State ON\r\n";
-    case 9:
+    case telnet::CONTROL_DTR_OFF:
         return "Set DTR Signal State OFF\r\n";
-    case 11:
+    case telnet::CONTROL_RTS_ON:
         return "Set RTS Signal State ON\r\n";
-    case 12:
+    case telnet::CONTROL_RTS_OFF:
         return "Set RTS Signal State OFF\r\n";
     default:
         return "";

@@ -28,6 +28,14 @@ constexpr int COM_NOTIFY_LINESTATE = 6;
 constexpr int COM_NOTIFY_MODEMSTATE = 7;
 constexpr int COM_SERVER_ANSWER = 100;
 
+// Values of COM_SET_CONTROL that switch BREAK and the DTR and RTS lines.
+constexpr int CONTROL_BREAK_ON = 5;
+constexpr int CONTROL_BREAK_OFF = 6;
+constexpr int CONTROL_DTR_ON = 8;
+constexpr int CONTROL_DTR_OFF = 9;
+constexpr int CONTROL_RTS_ON = 11;
+constexpr int CONTROL_RTS_OFF = 12;
+
 // Subnegotiation commands of TERMINAL-TYPE.
 constexpr unsigned char TERMINAL_TYPE_IS = 0;
 constexpr unsigned char TERMINAL_TYPE_SEND = 1;
