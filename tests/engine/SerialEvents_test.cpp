@@ -1,49 +1,7 @@
 #include "EngineFixture.h"
-
-#include <atomic>
+#include "VsportDouble.h"
 
 namespace {
-
-// A virtual port with the modem lines and BREAK a pseudo-terminal cannot show: the test sets what the
-// application would have set and raises its events. Bytes written to it are kept.
-class ModemLineDevice : public CVsportax1 {
-public:
-    ModemLineDevice(int id, CVsportEvents& events) : id(id), events(events) {}
-
-    int Create(const std::string&) override { return 1; }
-    int Attach(const std::string&) override { return 0; }
-    int Delete() override { return 1; }
-    int IsPortValid() override { return 1; }
-    int SetWiring(int, int, int, int) override { return 1; }
-    int SetStrictBaudRate(int) override { return 1; }
-    int IsOpened() override { return opened; }
-    int GetInCount() override { return 0; }
-    int Read(unsigned char*, int) override { return 0; }
-    int Write(const unsigned char* data, int length) override {
-        written.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-        return length;
-    }
-    int SetDSR(int) override { return 1; }
-    int SetCTS(int) override { return 1; }
-    int SetDCD(int) override { return 1; }
-    int SetRING(int) override { return 1; }
-    int GetBaudRate() override { return 9600; }
-    int GetDataBits() override { return 8; }
-    int GetParity() override { return 0; }
-    int GetStopBits() override { return 0; }
-    int GetHandshake() override { return handshake; }
-    int GetFlowReplace() override { return 0; }
-    int GetRTS() override { return 1; }
-    int GetDTR() override { return dtr; }
-    std::string GetProgramName() override { return "terminal"; }
-
-    int id;
-    CVsportEvents& events;
-    std::atomic<int> opened = 0;
-    int handshake = 0;
-    int dtr = 1;
-    std::string written;
-};
 
 std::string ComPortCommand(int command, std::initializer_list<int> value) {
     std::string bytes = {'\xFF', '\xFA', 44, static_cast<char>(command)};
@@ -57,7 +15,7 @@ protected:
     // A Telnet COM port on a modem-line device, connected to a peer, opened by the application.
     void SetUpTelComPort() {
         MakeEngine([this](int id, CVsportEvents& events) {
-            auto made = std::make_unique<ModemLineDevice>(id, events);
+            auto made = std::make_unique<DrivenVsportDouble>(id, events);
             // Already held by the application when the port registers, so the link comes up opened.
             made->opened = 1;
             device = made.get();
@@ -77,7 +35,7 @@ protected:
         ASSERT_EQ(peer.Receive(onConnect.size()), onConnect);
     }
 
-    ModemLineDevice* device = nullptr;
+    DrivenVsportDouble* device = nullptr;
     CVSPDataEx* port = nullptr;
     Descriptor listener;
     Descriptor peer;
@@ -104,7 +62,7 @@ TEST_F(SerialEventTest, ApplicationSettingsBecomeComPortCommandsInOrder) {
         {[](CVsportEvents& e, int id) { e.OnBreak(id, 0); }, ComPortCommand(5, {6})},
     };
     for (const Case& c : cases) {
-        c.raise(device->events, device->id);
+        c.raise(device->Events(), device->Id());
         EXPECT_EQ(peer.Receive(c.expected.size()), c.expected);
     }
     EXPECT_EQ(port->DtrState, 0);
@@ -114,11 +72,11 @@ TEST_F(SerialEventTest, EventsOfAPortWithoutAConnectedLinkAreNotForwarded) {
     SetUpTelComPort();
     m_engine->StopPort(port->VspId);
     ASSERT_TRUE(peer.WaitClosed());
-    device->events.OnBaudRate(device->id, 19200);
-    device->events.OnDTR(device->id, 0);
+    device->Events().OnBaudRate(device->Id(), 19200);
+    device->Events().OnDTR(device->Id(), 0);
     EXPECT_EQ(port->DtrState, 0);
     // Unknown ids change nothing.
-    device->events.OnDTR(4711, 1);
+    device->Events().OnDTR(4711, 1);
     EXPECT_EQ(port->DtrState, 0);
 }
 
@@ -127,12 +85,11 @@ TEST_F(SerialEventTest, DtrHandshakeHoldsInboundBytesUntilTheApplicationRaisesDt
     device->handshake = 0x02;
     device->dtr = 0;
     ASSERT_TRUE(peer.Send("held"));
-    EXPECT_FALSE(WaitFor([&] { return !device->written.empty(); }, 300));
+    EXPECT_FALSE(WaitFor([&] { return !device->delivered.empty(); }, 300));
     EXPECT_EQ(port->NetToPortQueued(), 4);
 
-    device->dtr = 1;
-    device->events.OnDTR(device->id, 1);
-    EXPECT_TRUE(WaitFor([&] { return device->written == "held"; }));
+    device->SetDtr(1);
+    EXPECT_TRUE(WaitFor([&] { return device->DeliveredText() == "held"; }));
 }
 
 TEST_F(SerialEventTest, TelComPortDoublesEveryFFTowardsTheNetwork) {

@@ -2,6 +2,7 @@
 #include "CVSPDataBasic.h"
 #include "CVSPLog.h"
 #include "TelcomDoubles.h"
+#include "VsportDouble.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +71,7 @@ protected:
 
     TempFolder folder;
     CVSPDataBasic port;
-    FakeVsport vsport;
+    VsportDouble vsport;
     RecordingLink plainLink;
     RecordingLink tlsLink;
     CVSPLog programLog{folder.path};
@@ -279,8 +280,7 @@ TEST_P(ModemState, AppliedToRecordAndOpenPort) {
     EXPECT_EQ(port.DsrState, c.dsr);
     EXPECT_EQ(port.CtsState, c.cts);
     EXPECT_EQ(port.DcdState, c.dcd);
-    const std::vector<std::pair<std::string, int>> expected{
-        {"RING", c.ring}, {"DSR", c.dsr}, {"CTS", c.cts}, {"DCD", c.dcd}};
+    const LineSets expected{{"RING", c.ring}, {"DSR", c.dsr}, {"CTS", c.cts}, {"DCD", c.dcd}};
     EXPECT_EQ(vsport.lineSets, expected);
 }
 

@@ -1,8 +1,7 @@
 #include "CPortLink.h"
 #include "EngineFixture.h"
+#include "VsportDouble.h"
 
-#include <algorithm>
-#include <atomic>
 #include <functional>
 #include <initializer_list>
 #include <vector>
@@ -12,96 +11,6 @@
 // virtual port here is a double that the test drives as the application would.
 
 namespace {
-
-// The application's side of a virtual port: each act sets what the port would then report and raises
-// the event a serial port raises for it. Keeps what the engine presents to the application.
-class ApplicationDouble : public CVsportax1 {
-public:
-    ApplicationDouble(int id, CVsportEvents& events) : m_id(id), m_events(events) {}
-
-    void Open() {
-        opened = 1;
-        m_events.OnOpenClose(m_id, 1);
-    }
-    void Close() {
-        opened = 0;
-        m_events.OnOpenClose(m_id, 0);
-    }
-    void SetBaud(int rate) {
-        baud = rate;
-        m_events.OnBaudRate(m_id, rate);
-    }
-    void SetFraming(int stopCode, int parityCode, int wordLength) {
-        stopBits = stopCode;
-        parity = parityCode;
-        dataBits = wordLength;
-        m_events.OnLineControl(m_id, stopCode, parityCode, wordLength);
-    }
-    void SetDtr(int level) {
-        dtr = level;
-        m_events.OnDTR(m_id, level);
-    }
-    void SetRts(int level) {
-        rts = level;
-        m_events.OnRTS(m_id, level);
-    }
-    void Break(int on) { m_events.OnBreak(m_id, on); }
-    void WriteBytes(const std::string& bytes) {
-        written += bytes;
-        m_events.OnDeviceReady(m_id);
-    }
-
-    int Create(const std::string&) override { return 1; }
-    int Attach(const std::string&) override { return 0; }
-    int Delete() override { return 1; }
-    int IsPortValid() override { return 1; }
-    int SetWiring(int, int, int, int) override { return 1; }
-    int SetStrictBaudRate(int on) override {
-        strictBaudRate = on;
-        return acceptsStrictBaudRate.load();
-    }
-    int IsOpened() override { return opened; }
-    int GetInCount() override { return static_cast<int>(written.size()); }
-    int Read(unsigned char* buffer, int length) override {
-        const std::size_t count = std::min(written.size(), static_cast<std::size_t>(length));
-        written.copy(reinterpret_cast<char*>(buffer), count);
-        written.erase(0, count);
-        return static_cast<int>(count);
-    }
-    int Write(const unsigned char*, int length) override { return length; }
-    int SetDSR(int level) override { return Present("DSR", level); }
-    int SetCTS(int level) override { return Present("CTS", level); }
-    int SetDCD(int level) override { return Present("DCD", level); }
-    int SetRING(int level) override { return Present("RING", level); }
-    int GetBaudRate() override { return baud; }
-    int GetDataBits() override { return dataBits; }
-    int GetParity() override { return parity; }
-    int GetStopBits() override { return stopBits; }
-    int GetHandshake() override { return 0; }
-    int GetFlowReplace() override { return 0; }
-    int GetRTS() override { return rts; }
-    int GetDTR() override { return dtr; }
-    std::string GetProgramName() override { return "terminal"; }
-
-    // The job thread asks these while the port is made.
-    std::atomic<int> opened = 0;
-    std::atomic<int> strictBaudRate = -1;
-    std::atomic<int> acceptsStrictBaudRate = 1;
-    int baud = 9600, dataBits = 8, parity = 0, stopBits = 0, dtr = 1, rts = 1;
-    // Modem inputs as presented, e.g. "DSR=1".
-    std::vector<std::string> presented;
-    // What the application wrote and the engine has not read yet.
-    std::string written;
-
-private:
-    int Present(const char* line, int level) {
-        presented.push_back(std::string(line) + "=" + std::to_string(level));
-        return 1;
-    }
-
-    int m_id;
-    CVsportEvents& m_events;
-};
 
 std::string ComPortCommand(int command, std::initializer_list<int> value) {
     std::string bytes = {'\xFF', '\xFA', 44, static_cast<char>(command)};
@@ -135,7 +44,7 @@ protected:
     // it open from the start unless `openAtStart` is false.
     CVSPDataEx* MakeTelComPort(bool openAtStart, int sync) {
         MakeEngine([this, openAtStart](int id, CVsportEvents& events) {
-            auto made = std::make_unique<ApplicationDouble>(id, events);
+            auto made = std::make_unique<DrivenVsportDouble>(id, events);
             made->opened = openAtStart ? 1 : 0;
             application = made.get();
             return made;
@@ -166,7 +75,7 @@ protected:
     std::string DataLog(CVSPDataEx& port) const { return ReadWholeFile(port.PortLog().DataLogPath()); }
     std::string SystemLog(CVSPDataEx& port) const { return ReadWholeFile(port.PortLog().SystemLogPath()); }
 
-    ApplicationDouble* application = nullptr;
+    DrivenVsportDouble* application = nullptr;
     Descriptor listener;
     Descriptor peer;
 };
@@ -178,45 +87,45 @@ TEST_F(SerialEventRoutingTest, ConnectedPortSendsEachApplicationEventAsItsComman
     ASSERT_NE(port, nullptr);
     AcceptWithPortState(*port, PortStateCommands(8, 11, 9600, 8, 1, 1));
     struct Case {
-        std::function<void(ApplicationDouble&)> act;
+        std::function<void(DrivenVsportDouble&)> act;
         std::string bytes;
         std::vector<std::string> logLines;
     };
     const std::vector<Case> cases = {
-        {[](ApplicationDouble& a) { a.SetDtr(0); },
+        {[](DrivenVsportDouble& a) { a.SetDtr(0); },
          ComPortCommand(5, {9}),
          {"OnDTR [0]\r\n", "[TELCOM] VSP->TCP OnDTR [0]\r\n"}},
-        {[](ApplicationDouble& a) { a.SetDtr(1); },
+        {[](DrivenVsportDouble& a) { a.SetDtr(1); },
          ComPortCommand(5, {8}),
          {"[TELCOM] VSP->TCP OnDTR [1]\r\n"}},
-        {[](ApplicationDouble& a) { a.SetRts(0); },
+        {[](DrivenVsportDouble& a) { a.SetRts(0); },
          ComPortCommand(5, {12}),
          {"OnRTS [0]\r\n", "[TELCOM] VSP->TCP OnRTS [0]\r\n"}},
-        {[](ApplicationDouble& a) { a.SetRts(1); },
+        {[](DrivenVsportDouble& a) { a.SetRts(1); },
          ComPortCommand(5, {11}),
          {"[TELCOM] VSP->TCP OnRTS [1]\r\n"}},
-        {[](ApplicationDouble& a) { a.Break(1); },
+        {[](DrivenVsportDouble& a) { a.Break(1); },
          ComPortCommand(5, {5}),
          {"OnBreak [1]\r\n", "[TELCOM] VSP->TCP OnBreak [1]\r\n"}},
-        {[](ApplicationDouble& a) { a.Break(0); },
+        {[](DrivenVsportDouble& a) { a.Break(0); },
          ComPortCommand(5, {6}),
          {"[TELCOM] VSP->TCP OnBreak [0]\r\n"}},
         // 7 data bits, even parity, two stop bits.
-        {[](ApplicationDouble& a) { a.SetFraming(2, 2, 7); },
+        {[](DrivenVsportDouble& a) { a.SetFraming(2, 2, 7); },
          ComPortCommand(2, {7}) + ComPortCommand(3, {3}) + ComPortCommand(4, {2}),
          {"OnLineControl StpBts:0x2, Prty:0x2, WrdLen:0x7 \r\n",
           "[TELCOM] VSP->TCP OnLineControl DataBit[7]\r\n", "[TELCOM] VSP->TCP OnLineControl Parity [3]\r\n",
           "[TELCOM] VSP->TCP OnLineControl StopBit [2]\r\n"}},
         // One and a half stop bits travel as 3.
-        {[](ApplicationDouble& a) { a.SetFraming(1, 1, 8); },
+        {[](DrivenVsportDouble& a) { a.SetFraming(1, 1, 8); },
          ComPortCommand(2, {8}) + ComPortCommand(3, {2}) + ComPortCommand(4, {3}),
          {"[TELCOM] VSP->TCP OnLineControl StopBit [3]\r\n"}},
         // A stop-bit code without a command value: logged, and the peer keeps its stop size.
-        {[](ApplicationDouble& a) { a.SetFraming(3, 0, 8); },
+        {[](DrivenVsportDouble& a) { a.SetFraming(3, 0, 8); },
          ComPortCommand(2, {8}) + ComPortCommand(3, {1}),
          {"OnLineControl StpBts:0x3, Prty:0x0, WrdLen:0x8 \r\n",
           "[TELCOM] VSP->TCP OnLineControl Parity [1]\r\n"}},
-        {[](ApplicationDouble& a) { a.SetBaud(19200); },
+        {[](DrivenVsportDouble& a) { a.SetBaud(19200); },
          ComPortCommand(1, {0, 0, 0x4B, 0}),
          {"OnBaudRate [19200]\r\n", "[TELCOM] VSP->TCP OnBaudRate [19200]\r\n"}},
     };
@@ -270,24 +179,24 @@ TEST_F(SerialEventRoutingTest, SyncPortLinksWhileOpenAndPresentsThePeersLastMode
     application->SetDtr(0);
     application->Open();
     EXPECT_EQ(port->VspState, VSP_OPENED);
-    EXPECT_EQ(application->presented, (std::vector<std::string>{"DSR=0", "CTS=0", "DCD=0"}));
+    EXPECT_EQ(application->lineSets, (LineSets{{"DSR", 0}, {"CTS", 0}, {"DCD", 0}}));
     AcceptWithPortState(*port, PortStateCommands(9, 11, 9600, 8, 1, 1));
 
     // The peer reports CTS off and the other lines on (a set bit is a line that is off).
-    application->presented.clear();
+    application->lineSets.clear();
     ASSERT_TRUE(peer.Send(ComPortCommand(7, {0x10})));
-    ASSERT_TRUE(WaitFor([&] { return application->presented.size() == 4; }));
-    EXPECT_EQ(application->presented, (std::vector<std::string>{"RING=1", "DSR=1", "CTS=0", "DCD=1"}));
+    ASSERT_TRUE(WaitFor([&] { return application->lineSets.size() == 4; }));
+    EXPECT_EQ(application->lineSets, (LineSets{{"RING", 1}, {"DSR", 1}, {"CTS", 0}, {"DCD", 1}}));
 
     application->Close();
     EXPECT_EQ(port->VspState, VSP_CLOSED);
     EXPECT_EQ(port->SockState, VSP_SOCKET_NOT_CONNECTED);
     EXPECT_TRUE(peer.WaitClosed());
 
-    application->presented.clear();
+    application->lineSets.clear();
     application->SetDtr(1);
     application->Open();
-    EXPECT_EQ(application->presented, (std::vector<std::string>{"DSR=1", "CTS=0", "DCD=1"}));
+    EXPECT_EQ(application->lineSets, (LineSets{{"DSR", 1}, {"CTS", 0}, {"DCD", 1}}));
     AcceptWithPortState(*port, PortStateCommands(8, 11, 9600, 8, 1, 1));
     EXPECT_TRUE(
         ContainsInOrder(DataLog(*port), {"VSP is opened.\r\n", "VSP is closed.\r\n", "VSP is opened.\r\n",
@@ -334,7 +243,7 @@ TEST_F(SerialEventRoutingTest, CommandWhileTheLinkIsBackedUpFollowsTheDataWritte
         [&] {
             if (port->PlainLink().IsWriteBlocked())
                 return true;
-            if (application->written.empty()) {
+            if (application->unread.empty()) {
                 application->WriteBytes(piece);
                 total += piece.size();
             }
@@ -342,7 +251,7 @@ TEST_F(SerialEventRoutingTest, CommandWhileTheLinkIsBackedUpFollowsTheDataWritte
         },
         20000));
     // What the engine has read so far was written before the change; the rest follows it.
-    const std::size_t readBefore = total - application->written.size();
+    const std::size_t readBefore = total - application->unread.size();
     application->SetDtr(0);
 
     const std::string expected =
