@@ -1,11 +1,11 @@
 #pragma once
 
+#include "OwnedFd.h"
+#include "SocketAddress.h"
 #include "WaitFor.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -16,27 +16,14 @@
 // The outside of a port in tests, used as the world uses it: a serial application on the port's link and
 // plain sockets on 127.0.0.1 as network peers. Nothing here uses the program's own classes.
 
-class Descriptor {
+class Descriptor : public OwnedFd {
 public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    Descriptor(Descriptor&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~Descriptor() { Close(); }
-    int Fd() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    void Close() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
+    using OwnedFd::OwnedFd;
 
     bool Send(const std::string& bytes) const {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(Fd(), bytes.data() + done, bytes.size() - done);
             if (n > 0)
                 done += static_cast<std::size_t>(n);
             else if (n < 0 && errno != EAGAIN && errno != EINTR)
@@ -50,7 +37,7 @@ public:
     bool ReadAvailable(std::string& into) const {
         char buffer[65536];
         for (;;) {
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            const ssize_t n = ::read(Fd(), buffer, sizeof buffer);
             if (n > 0) {
                 into.append(buffer, static_cast<std::size_t>(n));
                 continue;
@@ -74,33 +61,16 @@ public:
         std::string ignored;
         return WaitFor([&] { return !ReadAvailable(ignored); }, timeoutMs);
     }
-
-private:
-    int m_fd;
 };
-
-inline sockaddr_in LoopbackAddress(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-inline int LocalPortOf(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
 
 // A TCP listener on 127.0.0.1 (port 0 picks a free one).
 inline Descriptor ListenOn(int port = 0) {
     Descriptor listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
     const int on = 1;
     ::setsockopt(listener.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in address = LoopbackAddress(port);
-    if (::bind(listener.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0 ||
+    socklen_t length = 0;
+    const sockaddr_storage address = SocketAddress("127.0.0.1", port, length);
+    if (::bind(listener.Fd(), reinterpret_cast<const sockaddr*>(&address), length) < 0 ||
         ::listen(listener.Fd(), 4) < 0)
         listener.Close();
     return listener;
@@ -121,8 +91,9 @@ inline Descriptor AcceptFrom(const Descriptor& listener, int timeoutMs = 5000) {
 // A TCP connection to 127.0.0.1:port, made while the event loop runs.
 inline Descriptor ConnectTo(int port) {
     Descriptor peer(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    const sockaddr_in address = LoopbackAddress(port);
-    ::connect(peer.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    socklen_t length = 0;
+    const sockaddr_storage address = SocketAddress("127.0.0.1", port, length);
+    ::connect(peer.Fd(), reinterpret_cast<const sockaddr*>(&address), length);
     return peer;
 }
 
@@ -135,16 +106,18 @@ inline int FreeTcpPort() {
 // A UDP socket bound to 127.0.0.1 (port 0 picks a free one).
 inline Descriptor UdpOn(int port = 0) {
     Descriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0));
-    const sockaddr_in address = LoopbackAddress(port);
-    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0)
+    socklen_t length = 0;
+    const sockaddr_storage address = SocketAddress("127.0.0.1", port, length);
+    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), length) < 0)
         socket.Close();
     return socket;
 }
 
 inline bool SendDatagram(const Descriptor& socket, const std::string& bytes, int port) {
-    const sockaddr_in address = LoopbackAddress(port);
+    socklen_t length = 0;
+    const sockaddr_storage address = SocketAddress("127.0.0.1", port, length);
     return ::sendto(socket.Fd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
-                    sizeof address) == static_cast<ssize_t>(bytes.size());
+                    length) == static_cast<ssize_t>(bytes.size());
 }
 
 // A serial application: opens the port's link as a terminal program does and sets it raw.
