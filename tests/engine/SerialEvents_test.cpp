@@ -1,14 +1,8 @@
+#include "ComPortCommandBytes.h"
 #include "EngineFixture.h"
 #include "VsportDouble.h"
 
 namespace {
-
-std::string ComPortCommand(int command, std::initializer_list<int> value) {
-    std::string bytes = {'\xFF', '\xFA', 44, static_cast<char>(command)};
-    for (int byte : value)
-        bytes.push_back(static_cast<char>(byte));
-    return bytes + "\xFF\xF0";
-}
 
 class SerialEventTest : public EngineTest {
 protected:

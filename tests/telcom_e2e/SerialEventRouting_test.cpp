@@ -1,9 +1,9 @@
 #include "CPortLink.h"
+#include "ComPortCommandBytes.h"
 #include "EngineFixture.h"
 #include "VsportDouble.h"
 
 #include <functional>
-#include <initializer_list>
 #include <vector>
 
 // What an application does to a Telnet COM port, carried by the real engine and link to a TCP peer on
@@ -11,13 +11,6 @@
 // virtual port here is a double that the test drives as the application would.
 
 namespace {
-
-std::string ComPortCommand(int command, std::initializer_list<int> value) {
-    std::string bytes = {'\xFF', '\xFA', 44, static_cast<char>(command)};
-    for (int byte : value)
-        bytes.push_back(static_cast<char>(byte));
-    return bytes + "\xFF\xF0";
-}
 
 // What a connect sends for an open port: DTR, RTS, baud rate, data size, parity, stop size.
 std::string PortStateCommands(int dtr, int rts, int baud, int dataBits, int parity, int stopSize) {
