@@ -23,9 +23,9 @@ std::filesystem::path FromEnvironment(const char* variable, const std::filesyste
 
 std::filesystem::path RuntimeDirectory() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::filesystem::path directory = runtime && *runtime
-                                          ? std::filesystem::path(runtime) / "tolvex"
-                                          : std::filesystem::path("/tmp") / ("tolvex-" + std::to_string(getuid()));
+    std::filesystem::path directory =
+        runtime && *runtime ? std::filesystem::path(runtime) / "tolvex"
+                            : std::filesystem::path("/tmp") / ("tolvex-" + std::to_string(getuid()));
     ::mkdir(directory.c_str(), 0700);
     return directory;
 }
@@ -38,7 +38,9 @@ std::filesystem::path ConfigDirectory() {
     return directory;
 }
 
-std::filesystem::path StoreDatabasePath() { return ConfigDirectory() / "registry.db"; }
+std::filesystem::path StoreDatabasePath() {
+    return ConfigDirectory() / "registry.db";
+}
 
 std::filesystem::path LogDirectory() {
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
