@@ -275,12 +275,16 @@ bool CRegistryDatabase::KeyExists(const std::string& path) {
     return FindKey(path).has_value();
 }
 
-bool CRegistryDatabase::CreateKey(const std::string& path) {
+bool CRegistryDatabase::InWriteTransaction(const std::function<bool()>& step) {
     std::lock_guard guard(m_lock);
     if (!m_db)
         return false;
     CTransaction transaction(m_db);
-    return transaction.IsActive() && FindOrCreateKey(path) && transaction.Commit();
+    return transaction.IsActive() && step() && transaction.Commit();
+}
+
+bool CRegistryDatabase::CreateKey(const std::string& path) {
+    return InWriteTransaction([&] { return FindOrCreateKey(path).has_value(); });
 }
 
 std::optional<std::string> CRegistryDatabase::EnumerateSubkey(const std::string& path, int index) {
@@ -357,37 +361,29 @@ bool CRegistryDatabase::WriteString(const std::string& path, const std::string& 
 }
 
 bool CRegistryDatabase::WriteValues(const std::string& path, const std::vector<CRegistryValue>& values) {
-    std::lock_guard guard(m_lock);
-    if (!m_db)
-        return false;
-    CTransaction transaction(m_db);
-    if (!transaction.IsActive())
-        return false;
-    std::optional<int64_t> key = FindOrCreateKey(path);
-    if (!key)
-        return false;
-    for (const CRegistryValue& value : values) {
-        if (!StoreValue(*key, value))
+    return InWriteTransaction([&] {
+        std::optional<int64_t> key = FindOrCreateKey(path);
+        if (!key)
             return false;
-    }
-    return transaction.Commit();
+        for (const CRegistryValue& value : values) {
+            if (!StoreValue(*key, value))
+                return false;
+        }
+        return true;
+    });
 }
 
 bool CRegistryDatabase::DeleteKey(const std::string& path) {
-    std::lock_guard guard(m_lock);
-    if (!m_db)
-        return false;
-    CTransaction transaction(m_db);
-    if (!transaction.IsActive())
-        return false;
-    std::optional<int64_t> key = FindKey(path);
-    if (!key)
-        return true;
-    CStatement children(Prepared("SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1"));
-    children.BindInt(1, *key);
-    if (children.Step() != SQLITE_DONE)
-        return false;
-    CStatement remove(Prepared("DELETE FROM reg_key WHERE id = ?1"));
-    remove.BindInt(1, *key);
-    return remove.Step() == SQLITE_DONE && transaction.Commit();
+    return InWriteTransaction([&] {
+        std::optional<int64_t> key = FindKey(path);
+        if (!key)
+            return true;
+        CStatement children(Prepared("SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1"));
+        children.BindInt(1, *key);
+        if (children.Step() != SQLITE_DONE)
+            return false;
+        CStatement remove(Prepared("DELETE FROM reg_key WHERE id = ?1"));
+        remove.BindInt(1, *key);
+        return remove.Step() == SQLITE_DONE;
+    });
 }

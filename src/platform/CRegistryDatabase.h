@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -79,6 +80,8 @@ private:
     std::optional<int64_t> FindKey(const std::string& path);
     std::optional<int64_t> FindOrCreateKey(const std::string& path);
     bool StoreValue(int64_t key, const CRegistryValue& value);
+    // Runs the step in one write transaction under the lock; committed only when the step succeeds.
+    bool InWriteTransaction(const std::function<bool()>& step);
 
     // Prepared once and kept for the life of the connection.
     sqlite3_stmt* Prepared(const std::string& sql);
