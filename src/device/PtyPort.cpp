@@ -392,6 +392,7 @@ int PtyPort::SetRING(int) {
 }
 
 LineSettings PtyPort::CurrentSettings() const {
+    std::lock_guard lock(m_mutex);
     // A linked serial device is configured by whoever uses it: always ask the device.
     if (m_serialFd >= 0)
         return ReadLineSettings(m_serialFd).value_or(m_settings);
@@ -399,32 +400,26 @@ LineSettings PtyPort::CurrentSettings() const {
 }
 
 int PtyPort::GetBaudRate() {
-    std::lock_guard lock(m_mutex);
     return CurrentSettings().baudRate;
 }
 
 int PtyPort::GetDataBits() {
-    std::lock_guard lock(m_mutex);
     return CurrentSettings().dataBits;
 }
 
 int PtyPort::GetParity() {
-    std::lock_guard lock(m_mutex);
     return CurrentSettings().parity;
 }
 
 int PtyPort::GetStopBits() {
-    std::lock_guard lock(m_mutex);
     return CurrentSettings().stopBits;
 }
 
 int PtyPort::GetHandshake() {
-    std::lock_guard lock(m_mutex);
     return CurrentSettings().Handshake();
 }
 
 int PtyPort::GetFlowReplace() {
-    std::lock_guard lock(m_mutex);
     return CurrentSettings().FlowReplace();
 }
 

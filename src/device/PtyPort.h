@@ -65,6 +65,8 @@ private:
     void SetLineOutputs(bool dtr, bool rts, Events& out);
     void WatchWritability(bool on);
     int ModemLines() const;
+
+    // Takes m_mutex itself.
     LineSettings CurrentSettings() const;
 
     // Object thread, m_mutex not held.
