@@ -4,6 +4,7 @@
 #include "CLinkMessageSink.h"
 #include "CVSPDataBasic.h"
 #include "CVSPLog.h"
+#include "ListeningSocket.h"
 #include "StreamSocketOptions.h"
 
 #include <algorithm>
@@ -82,22 +83,8 @@ bool CNormalSocket::CreateServer() {
     }
     CloseDataSocket();
     m_listenSocket.Close();
-    const int family = m_port.TcpServerType == 1 ? AF_INET6 : AF_INET;
-    ResolvedAddress local;
-    if (const int error = ResolveAddress(
-            {"", m_port.LocalPort, family, SOCK_STREAM, IPPROTO_TCP, AI_PASSIVE | AI_NUMERICHOST}, local))
+    if (const int error = OpenListeningSocket(m_listenSocket, m_port.LocalPort, m_port.TcpServerType))
         return Fail(error);
-    if (!m_listenSocket.Create(local.family, local.socketType, local.protocol))
-        return Fail(m_listenSocket.LastError());
-    // An IPv6 server leaves IPv4 to a server of its own on the same port number; a restarted server
-    // must not wait for connections of its previous run to leave TIME_WAIT.
-    if ((family == AF_INET6 && !m_listenSocket.SetOption(IPPROTO_IPV6, IPV6_V6ONLY, 1)) ||
-        !m_listenSocket.SetOption(SOL_SOCKET, SO_REUSEADDR, 1) ||
-        !m_listenSocket.Bind(local.Address(), local.length))
-        return FailClosing(m_listenSocket, m_listenSocket.LastError());
-    SetStreamSocketOptions(m_listenSocket);
-    if (!m_listenSocket.Listen(1))
-        return FailClosing(m_listenSocket, m_listenSocket.LastError());
     m_port.SockState = VSP_SOCKET_LISTENING;
     LogData("The port's TCP CreateSocket is succeeded.");
     return true;

@@ -6,6 +6,7 @@
 #include "CTolSSLSock.h"
 #include "CVSPDataBasic.h"
 #include "CVSPLog.h"
+#include "ListeningSocket.h"
 #include "StreamSocketOptions.h"
 #include "TlsContexts.h"
 #include "TlsSocketRegistry.h"
@@ -25,7 +26,6 @@ namespace {
 
 // Decrypted bytes move to the port's inbound queue in pieces of at most this size.
 constexpr int ReceivePieceSize = 2048;
-constexpr int ListenBacklog = 1;
 
 void WriteSystemRaw(CVSPLog& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void WriteSystemRaw(CVSPLog& log, const char* format, ...) {
@@ -95,36 +95,7 @@ bool CSSLSocket::CreateSocket() {
 bool CSSLSocket::CreateServerSocket() {
     if (m_port.SockState != VSP_SOCKET_NOT_CONNECTED && m_port.SockState != VSP_SOCKET_ERROR)
         return true;
-    AddressQuery query;
-    query.port = m_port.LocalPort;
-    query.family = m_port.TcpServerType == 1 ? AF_INET6 : AF_INET;
-    query.socketType = SOCK_STREAM;
-    query.flags = AI_PASSIVE | AI_NUMERICHOST;
-    ResolvedAddress address;
-    if (const int error = ResolveAddress(query, address); error != 0) {
-        SendMessage(WM_LINK_FAILED, error);
-        return false;
-    }
-    CTolSSLSock& listener = *m_listenSocket;
-    if (!listener.Create(address.family, address.socketType, address.protocol)) {
-        SendMessage(WM_LINK_FAILED, listener.LastError());
-        return false;
-    }
-    // Connections of an earlier listener that linger in TIME_WAIT must not keep the port from listening;
-    // an IPv6 server leaves IPv4 to a server of its own on the same port number, as the plain link does.
-    if (address.family == AF_INET6)
-        listener.SetOption(IPPROTO_IPV6, IPV6_V6ONLY, 1);
-    listener.SetOption(SOL_SOCKET, SO_REUSEADDR, 1);
-    if (!listener.Bind(address.Address(), address.length)) {
-        const int error = listener.LastError();
-        listener.Close();
-        SendMessage(WM_LINK_FAILED, error);
-        return false;
-    }
-    SetStreamSocketOptions(listener);
-    if (!listener.Listen(ListenBacklog)) {
-        const int error = listener.LastError();
-        listener.Close();
+    if (const int error = OpenListeningSocket(*m_listenSocket, m_port.LocalPort, m_port.TcpServerType)) {
         SendMessage(WM_LINK_FAILED, error);
         return false;
     }
